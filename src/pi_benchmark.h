@@ -1,0 +1,43 @@
+/* Tessary benchmark engine: computes pi with FFT-based multi-precision
+ * arithmetic and reports the processor time and a score. */
+#ifndef TESSARY_PI_BENCHMARK_H
+#define TESSARY_PI_BENCHMARK_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Outcome of one computation or of the five-run benchmark. Every computing
+ * entry point clears the whole record before filling it. */
+typedef struct pi_result {
+    int32_t success;          /* 1 when the computation (or at least one run) completed */
+    int32_t digits;           /* decimal digits computed; 0 on failure */
+    double time_seconds;      /* processor seconds */
+    double score;             /* a whole number, higher is faster */
+    char error_message[256];  /* empty on success */
+} pi_result;
+
+/* Called once per AGM iteration on the computing thread. */
+typedef void (*pi_progress_callback)(int step, int precision_digits, void *user_data,
+                                     double iteration_seconds);
+
+void pi_calculate(int digits, pi_result *result);
+void pi_calculate_with_progress(int digits, pi_result *result, pi_progress_callback callback,
+                                void *user_data);
+/* Five computations of 8,388,608 digits; steps keep counting across the runs. */
+void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback, void *user_data);
+/* Mean score of the successful records, rounded to a whole number. */
+double pi_calculate_average_score(const pi_result *results, int count);
+
+/* Number of progress steps that one computation of `digits` digits reports. */
+int pi_estimate_iterations(int digits);
+const char *pi_get_version(void);
+void pi_cleanup(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
