@@ -158,8 +158,14 @@ extern "C" int mp_cmp(int n, int /*radix*/, const mp_number *in1, const mp_numbe
 
 extern "C" int mp_unsgn_cmp(int n, const int32_t *in1_magnitude, const int32_t *in2_magnitude) {
     assert(n >= 1);
-    const int64_t d = int64_t{*in1_magnitude} - *in2_magnitude;
-    return compare_magnitudes(n, d, digits_of(in1_magnitude), digits_of(in2_magnitude));
+    const int16_t *a = digits_of(in1_magnitude);
+    const int16_t *b = digits_of(in2_magnitude);
+    // A zero magnitude has exponent 0, which would rank it above every
+    // magnitude below 1: compare zeros by their digits instead.
+    if (a[0] == 0 || b[0] == 0) {
+        return (b[0] == 0) - (a[0] == 0);
+    }
+    return compare_magnitudes(n, int64_t{*in1_magnitude} - *in2_magnitude, a, b);
 }
 
 // Additions run from the last digit to the first and read only places at or
