@@ -606,37 +606,43 @@ inline int reversed_increment(int r, int top) {
     return r;
 }
 
-template <bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
-    const double re = a[p], im = a[p + 1];
-    a[p] = a[q];
-    a[p + 1] = conjugate ? -a[q + 1] : a[q + 1];
-    a[q] = re;
-    a[q + 1] = conjugate ? -im : im;
+// Exchanges elements p and q (element indices; an element is `width` doubles), conjugating
+// both when asked.
+template <int width, bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
+    p *= width;
+    q *= width;
+    for (int i = 0; i < width; ++i) {
+        const double x = a[p + i], y = a[q + i];
+        const bool negate = conjugate && i == 1;
+        a[p + i] = negate ? -y : y;
+        a[q + i] = negate ? -x : x;
+    }
 }
 
-// An index of N = 2^L points is split as (t, mid, l): top bit, L-2 middle bits, low bit.
-// Its reversal is (l, rev(mid), t), so for a pair of middle values mid < rev(mid) the four
-// combinations of t and l give four exchanges; for mid = rev(mid) only (0, mid, 1) and
-// (1, mid, 0) move, and (0, mid, 0), (1, mid, 1) stay (and are conjugated in place if asked).
-template <bool conjugate> void bit_reverse(int n, double *__restrict a) {
-    if (n < 8) {
+// Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
+// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). For a pair of
+// middle values mid < rev(mid) the four choices of t and l give four exchanges; for
+// mid = rev(mid) only (0, mid, 1) and (1, mid, 0) move, while (0, mid, 0) and (1, mid, 1) stay
+// (and are conjugated in place if asked).
+template <int width, bool conjugate> void bit_reverse(int count, double *__restrict a) {
+    if (count < 4) {
         return;
     }
-    const int half = n >> 1;     // doubles to the top bit's half
-    const int middle = n >> 3;   // number of middle values
-    const int top = middle >> 1; // highest middle bit (0 when there is none)
+    const int half = count >> 1;
+    const int middle = count >> 2; // number of middle values
+    const int top = middle >> 1;   // highest middle bit (0 when there is none)
     for (int mid = 0, rev = 0; mid < middle; ++mid, rev = reversed_increment(rev, top)) {
-        const int p = 4 * mid, q = 4 * rev;
+        const int p = 2 * mid, q = 2 * rev;
         if (mid < rev) {
-            exchange<conjugate>(a, p, q);
-            exchange<conjugate>(a, p + half + 2, q + half + 2);
-            exchange<conjugate>(a, p + 2, q + half);
-            exchange<conjugate>(a, p + half, q + 2);
+            exchange<width, conjugate>(a, p, q);
+            exchange<width, conjugate>(a, p + half + 1, q + half + 1);
+            exchange<width, conjugate>(a, p + 1, q + half);
+            exchange<width, conjugate>(a, p + half, q + 1);
         } else if (mid == rev) {
-            exchange<conjugate>(a, p + 2, p + half);
+            exchange<width, conjugate>(a, p + 1, p + half);
             if (conjugate) {
-                a[p + 1] = -a[p + 1];
-                a[p + half + 3] = -a[p + half + 3];
+                a[width * p + 1] = -a[width * p + 1];
+                a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
             }
         }
     }
@@ -647,25 +653,25 @@ template <bool conjugate> void bit_reverse(int n, double *__restrict a) {
 extern "C" {
 
 void bitrv2(int n, double *a) {
-    bit_reverse<false>(n, a);
+    bit_reverse<2, false>(n >> 1, a);
 }
 
 void bitrv2conj(int n, double *a) {
-    bit_reverse<true>(n, a);
+    bit_reverse<2, true>(n >> 1, a);
 }
 
 void bitrv216(double *a) {
-    exchange<false>(a, 2, 16);
-    exchange<false>(a, 4, 8);
-    exchange<false>(a, 6, 24);
-    exchange<false>(a, 10, 20);
-    exchange<false>(a, 14, 28);
-    exchange<false>(a, 22, 26);
+    exchange<2, false>(a, 1, 8);
+    exchange<2, false>(a, 2, 4);
+    exchange<2, false>(a, 3, 12);
+    exchange<2, false>(a, 5, 10);
+    exchange<2, false>(a, 7, 14);
+    exchange<2, false>(a, 11, 13);
 }
 
 void bitrv208(double *a) {
-    exchange<false>(a, 2, 8);
-    exchange<false>(a, 6, 12);
+    exchange<2, false>(a, 1, 4);
+    exchange<2, false>(a, 3, 6);
 }
 
 // Position k takes element rev_16((16 - k) mod 16): the forward 16-point kernel's output read
