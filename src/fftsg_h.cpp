@@ -812,7 +812,7 @@ inline complex halved(complex z) {
     return {0.5 * z.re, 0.5 * z.im};
 }
 
-// Splits the complex transform of n/2 points into the spectrum of n reals (forward) or merges
+// Splits the complex transform of n/2 points into the real DFT of n values (forward) or merges
 // it back (backward), pairing index j with k = n - j. The running twiddle at j holds
 // (1/2 - wr, wi) = 1/2 (sin(pi j/n), cos(pi j/n)), a rotation by 2 pi/n per step down in j.
 template <bool backward> inline void real_pair_at(double *__restrict a, int n, int j, complex z) {

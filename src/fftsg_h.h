@@ -71,7 +71,7 @@ void ddst(int n, int sign, double *a);
 void dfct(int n, double *a);
 void dfst(int n, double *a);
 
-/* Helpers of the real transforms: the split of a complex transform into a real spectrum
+/* Helpers of the real transforms: the split of a complex transform into a real DFT
  * (rftfsub) and its inverse (rftbsub), the cosine and sine twiddle steps (dctsub, dstsub; the
  * ...4 variants for n <= 4), and the bit reversal of n real values. */
 void rftfsub(int n, double *a);
