@@ -626,29 +626,49 @@ template <int width, bool conjugate> inline void exchange(double *__restrict a, 
 }
 
 // Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
-// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). For a pair of
-// middle values mid < rev(mid) the four choices of t and l give four exchanges; for
+// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). A pair of
+// middle values mid != rev(mid) gives four exchanges, one for each choice of t and l; for
 // mid = rev(mid) only (0, mid, 1) and (1, mid, 0) move, while (0, mid, 0) and (1, mid, 1) stay
 // (and are conjugated in place if asked).
+// The middle values are walked in tiles, mid = (h, c, lo) with h and lo of up to two bits and
+// rev(mid) = (rev lo, rev c, rev h), so that one tile touches only a few short runs of memory
+// (measured: up to twice as fast as a plain walk; larger tiles were slower). A centre c is
+// visited only when c <= rev(c): for c < rev(c) every exchange of the tile is done there; for
+// c = rev(c) the tile pairs with itself and each pair is taken once.
 template <int width, bool conjugate> void bit_reverse(int count, double *__restrict a) {
     if (count < 4) {
         return;
     }
+    int middle_bits = 0;
+    while ((4 << middle_bits) < count) {
+        ++middle_bits;
+    }
+    const int tile_bits = std::min(2, middle_bits / 2);
+    const int tile = 1 << tile_bits;
+    const int centres = 1 << (middle_bits - 2 * tile_bits);
+    const int high_shift = middle_bits - tile_bits;
     const int half = count >> 1;
-    const int middle = count >> 2; // number of middle values
-    const int top = middle >> 1;   // highest middle bit (0 when there is none)
-    for (int mid = 0, rev = 0; mid < middle; ++mid, rev = reversed_increment(rev, top)) {
-        const int p = 2 * mid, q = 2 * rev;
-        if (mid < rev) {
-            exchange<width, conjugate>(a, p, q);
-            exchange<width, conjugate>(a, p + half + 1, q + half + 1);
-            exchange<width, conjugate>(a, p + 1, q + half);
-            exchange<width, conjugate>(a, p + half, q + 1);
-        } else if (mid == rev) {
-            exchange<width, conjugate>(a, p + 1, p + half);
-            if (conjugate) {
-                a[width * p + 1] = -a[width * p + 1];
-                a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
+    for (int c = 0, rc = 0; c < centres; ++c, rc = reversed_increment(rc, centres >> 1)) {
+        if (c > rc) {
+            continue;
+        }
+        for (int h = 0, rh = 0; h < tile; ++h, rh = reversed_increment(rh, tile >> 1)) {
+            for (int lo = 0, rl = 0; lo < tile; ++lo, rl = reversed_increment(rl, tile >> 1)) {
+                const int mid = (h << high_shift) | (c << tile_bits) | lo;
+                const int rev = (rl << high_shift) | (rc << tile_bits) | rh;
+                const int p = 2 * mid, q = 2 * rev;
+                if (c < rc || mid < rev) {
+                    exchange<width, conjugate>(a, p, q);
+                    exchange<width, conjugate>(a, p + half + 1, q + half + 1);
+                    exchange<width, conjugate>(a, p + 1, q + half);
+                    exchange<width, conjugate>(a, p + half, q + 1);
+                } else if (mid == rev) {
+                    exchange<width, conjugate>(a, p + 1, p + half);
+                    if (conjugate) {
+                        a[width * p + 1] = -a[width * p + 1];
+                        a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
+                    }
+                }
             }
         }
     }
