@@ -159,29 +159,23 @@ template <bool conjugate_input> inline complex load_input(const double *__restri
     return conjugate_input ? load_conj(a, j) : load(a, j);
 }
 
-template <bool conjugate_input>
-inline void stage1_at(double *__restrict a, int j, int m, complex w1, complex w3) {
+// Loads the points j, j+m, j+2m, j+3m, applies `butterfly` to them and stores them back.
+template <bool conjugate_input = false, class Butterfly>
+inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly) {
     complex x0 = load_input<conjugate_input>(a, j);
     complex x1 = load_input<conjugate_input>(a, j + m);
     complex x2 = load_input<conjugate_input>(a, j + 2 * m);
     complex x3 = load_input<conjugate_input>(a, j + 3 * m);
-    butterfly1(x0, x1, x2, x3, w1, w3);
+    butterfly(x0, x1, x2, x3);
     store(a, j, x0);
     store(a, j + m, x1);
     store(a, j + 2 * m, x2);
     store(a, j + 3 * m, x3);
 }
 
-template <bool conjugate_input> inline void stage1_first(double *__restrict a, int m) {
-    complex x0 = load_input<conjugate_input>(a, 0);
-    complex x1 = load_input<conjugate_input>(a, m);
-    complex x2 = load_input<conjugate_input>(a, 2 * m);
-    complex x3 = load_input<conjugate_input>(a, 3 * m);
-    butterfly1(x0, x1, x2, x3);
-    store(a, 0, x0);
-    store(a, m, x1);
-    store(a, 2 * m, x2);
-    store(a, 3 * m, x3);
+template <bool conjugate_input>
+inline void stage1_at(double *__restrict a, int j, int m, complex w1, complex w3) {
+    at_quarters<conjugate_input>(a, j, m, [w1, w3](auto &...x) { butterfly1(x..., w1, w3); });
 }
 
 // Kind-1 stage: twiddles W_N^k and W_N^3k. The mirror index Q-k uses W^(Q-k) = i conj(W^k)
@@ -198,7 +192,7 @@ template <bool conjugate_input> void stage1(int n, double *__restrict a) {
     const double d1 = 2 * sn, d3 = 2 * step3.im;
     complex e1{1, 0}, o1 = step, e3{1, 0}, o3 = step3;
 
-    stage1_first<conjugate_input>(a, m);
+    at_quarters<conjugate_input>(a, 0, m, [](auto &...x) { butterfly1(x...); });
     for (int i = 0;;) {
         const int i0 = std::min(i + twiddle_block, mh - 4);
         for (int j = i + 2; j < i0; j += 4) {
@@ -228,16 +222,6 @@ template <bool conjugate_input> void stage1(int n, double *__restrict a) {
     stage1_at<conjugate_input>(a, mh, m, {w, w}, {-w, w});
 }
 
-inline void stage2_at(double *__restrict a, int j, int m, complex w1, complex z1, complex w3,
-                      complex z3) {
-    complex x0 = load(a, j), x1 = load(a, j + m), x2 = load(a, j + 2 * m), x3 = load(a, j + 3 * m);
-    butterfly2(x0, x1, x2, x3, w1, z1, w3, z3);
-    store(a, j, x0);
-    store(a, j + m, x1);
-    store(a, j + 2 * m, x2);
-    store(a, j + 3 * m, x3);
-}
-
 // Running twiddles of the kind-2 stage at one index: W^k, zeta W^k, W^3k, i zeta W^3k.
 struct stage2_twiddles {
     complex w1, z1, w3, z3;
@@ -252,6 +236,11 @@ inline void twiddle_step(stage2_twiddles &prev, const stage2_twiddles &cur, doub
     twiddle_step(prev.z1, cur.z1, d1);
     twiddle_step(prev.w3, cur.w3, d3);
     twiddle_step(prev.z3, cur.z3, d3);
+}
+
+inline void stage2_at(double *__restrict a, int j, int m, complex w1, complex z1, complex w3,
+                      complex z3) {
+    at_quarters(a, j, m, [=](auto &...x) { butterfly2(x..., w1, z1, w3, z3); });
 }
 
 inline void stage2_at(double *__restrict a, int j, int m, const stage2_twiddles &t) {
@@ -288,14 +277,7 @@ void cftmdl2(int n, double *__restrict a) {
     const double d1 = 2 * sn, d3 = 2 * step3.im;
     stage2_twiddles even = stage2_from({1, 0}, {1, 0}), odd = stage2_from(step, step3);
 
-    {
-        complex x0 = load(a, 0), x1 = load(a, m), x2 = load(a, 2 * m), x3 = load(a, 3 * m);
-        butterfly2(x0, x1, x2, x3);
-        store(a, 0, x0);
-        store(a, m, x1);
-        store(a, 2 * m, x2);
-        store(a, 3 * m, x3);
-    }
+    at_quarters(a, 0, m, [](auto &...x) { butterfly2(x...); });
     for (int i = 0;;) {
         const int i0 = std::min(i + twiddle_block, mh - 4);
         for (int j = i + 2; j < i0; j += 4) {
