@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int min_log2 = 10, max_log2 = 21;
@@ -92,6 +94,9 @@ void bm_fftw(benchmark::State &state, int sign) {
 // other work on the machine.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal, so that redirected output stays plain text.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
