@@ -1,0 +1,790 @@
+#include "fftsg_h.h"
+
+#include <algorithm>
+#include <cassert>
+#include <math.h>
+
+// Every routine works in place on the caller's doubles. All stages and leaves compute with the
+// forward sign W_M = exp(+2 pi i / M); the backward transform conjugates on the way in and out.
+
+namespace {
+
+constexpr double half_pi = 1.5707963267948966;
+constexpr double cos_pi_4 = 0.7071067811865476;
+constexpr double cos_pi_8 = 0.9238795325112867;
+constexpr double sin_pi_8 = 0.3826834323650898;
+constexpr double cos_pi_16 = 0.9807852804032304;
+constexpr double sin_pi_16 = 0.19509032201612828;
+constexpr double cos_3pi_16 = 0.8314696123025452;
+constexpr double sin_3pi_16 = 0.5555702330196022;
+
+// A twiddle block spans 128 doubles (64 complex indices): after that many recurrence steps
+// the stage takes a fresh value from sincos, so the recurrence's rounding drift, which grows
+// with the number of steps from the last exact seed, stays within a few ulps.
+constexpr int twiddle_block = 128;
+
+struct complex {
+    double re, im;
+};
+
+inline complex operator+(complex x, complex y) {
+    return {x.re + y.re, x.im + y.im};
+}
+inline complex operator-(complex x, complex y) {
+    return {x.re - y.re, x.im - y.im};
+}
+inline complex operator*(complex x, complex w) {
+    return {x.re * w.re - x.im * w.im, x.re * w.im + x.im * w.re};
+}
+inline complex times_i(complex x) {
+    return {-x.im, x.re};
+}
+// zeta = exp(i pi/4) and i zeta = exp(3i pi/4), each with two multiplications.
+inline complex times_zeta(complex x) {
+    return {cos_pi_4 * (x.re - x.im), cos_pi_4 * (x.re + x.im)};
+}
+inline complex times_i_zeta(complex x) {
+    return {-cos_pi_4 * (x.re + x.im), cos_pi_4 * (x.re - x.im)};
+}
+inline complex swapped(complex w) {
+    return {w.im, w.re};
+}
+inline complex swapped_negated(complex w) {
+    return {-w.im, -w.re};
+}
+
+inline complex load(const double *__restrict a, int j) {
+    return {a[j], a[j + 1]};
+}
+inline complex load_conj(const double *__restrict a, int j) {
+    return {a[j], -a[j + 1]};
+}
+inline void store(double *__restrict a, int j, complex x) {
+    a[j] = x.re;
+    a[j + 1] = x.im;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Twiddles of the radix-4 stages
+
+// z(k+1) = z(k-1) + 2i sin(phi) z(k): exact for z(k) = exp(i k phi). Overwrites z(k-1).
+inline void twiddle_step(complex &prev, complex cur, double two_sin_phi) {
+    prev.re -= two_sin_phi * cur.im;
+    prev.im += two_sin_phi * cur.re;
+}
+
+// exp(3i phi) from exp(i phi) = (c, s): cos 3phi = c - 4s^2 c, sin 3phi = 4sc^2 - s.
+inline complex triple_angle(complex w) {
+    const double q = 4 * w.im * w.re;
+    return {w.re - q * w.im, q * w.re - w.im};
+}
+
+struct twiddle_pair {
+    complex even, odd;
+};
+
+// Fresh exp(i angle) and exp(i angle) * step for the even and odd running twiddles.
+inline twiddle_pair reseed(double angle, complex step) {
+    double s, c;
+    sincos(angle, &s, &c);
+    return {{c, s}, {c * step.re - s * step.im, c * step.im + s * step.re}};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Radix-4 butterflies on four complex values, forward sign
+
+// Kind-1: (u+v, u-v, (s+it) w1, (s-it) w3) with u, v, s, t the sums and differences of the
+// halves; w1 = w3 = 1 gives the 4-point DFT in bit-reversed order.
+inline void butterfly1(complex &x0, complex &x1, complex &x2, complex &x3) {
+    const complex u = x0 + x2, v = x1 + x3, s = x0 - x2, it = times_i(x1 - x3);
+    x0 = u + v;
+    x1 = u - v;
+    x2 = s + it;
+    x3 = s - it;
+}
+inline void butterfly1(complex &x0, complex &x1, complex &x2, complex &x3, complex w1, complex w3) {
+    const complex u = x0 + x2, v = x1 + x3, s = x0 - x2, it = times_i(x1 - x3);
+    x0 = u + v;
+    x1 = u - v;
+    x2 = (s + it) * w1;
+    x3 = (s - it) * w3;
+}
+
+// Kind-2: with p = x0 + i x2, q = x1 + i x3, m = x0 - i x2, r = x1 - i x3:
+// (w1 p + z1 q, w1 p - z1 q, w3 m + z3 r, w3 m - z3 r), where z1 = zeta w1 and z3 = i zeta w3.
+// Without twiddles it is the odd-frequency 4-point DFT in bit-reversed order.
+inline void butterfly2(complex &x0, complex &x1, complex &x2, complex &x3) {
+    const complex i2 = times_i(x2), i3 = times_i(x3);
+    const complex p = x0 + i2, q = times_zeta(x1 + i3);
+    const complex m = x0 - i2, r = times_i_zeta(x1 - i3);
+    x0 = p + q;
+    x1 = p - q;
+    x2 = m + r;
+    x3 = m - r;
+}
+inline void butterfly2(complex &x0, complex &x1, complex &x2, complex &x3, complex w1, complex z1,
+                       complex w3, complex z3) {
+    const complex i2 = times_i(x2), i3 = times_i(x3);
+    const complex p = (x0 + i2) * w1, q = (x1 + i3) * z1;
+    const complex m = (x0 - i2) * w3, r = (x1 - i3) * z3;
+    x0 = p + q;
+    x1 = p - q;
+    x2 = m + r;
+    x3 = m - r;
+}
+
+// Two-point kinds: (x0 + x1, x0 - x1) and the odd frequencies (x0 + i x1, x0 - i x1).
+inline void butterfly1(complex &x0, complex &x1) {
+    const complex t = x0 - x1;
+    x0 = x0 + x1;
+    x1 = t;
+}
+inline void butterfly2(complex &x0, complex &x1) {
+    const complex it = times_i(x1);
+    x1 = x0 - it;
+    x0 = x0 + it;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Radix-4 stages on a block of n doubles: quarter m = n/4 doubles, half quarter mh = n/8.
+// Index j (in doubles) covers the four points j, j+m, j+2m, j+3m.
+
+template <bool conjugate_input> inline complex load_input(const double *__restrict a, int j) {
+    return conjugate_input ? load_conj(a, j) : load(a, j);
+}
+
+template <bool conjugate_input>
+inline void stage1_at(double *__restrict a, int j, int m, complex w1, complex w3) {
+    complex x0 = load_input<conjugate_input>(a, j);
+    complex x1 = load_input<conjugate_input>(a, j + m);
+    complex x2 = load_input<conjugate_input>(a, j + 2 * m);
+    complex x3 = load_input<conjugate_input>(a, j + 3 * m);
+    butterfly1(x0, x1, x2, x3, w1, w3);
+    store(a, j, x0);
+    store(a, j + m, x1);
+    store(a, j + 2 * m, x2);
+    store(a, j + 3 * m, x3);
+}
+
+template <bool conjugate_input> inline void stage1_first(double *__restrict a, int m) {
+    complex x0 = load_input<conjugate_input>(a, 0);
+    complex x1 = load_input<conjugate_input>(a, m);
+    complex x2 = load_input<conjugate_input>(a, 2 * m);
+    complex x3 = load_input<conjugate_input>(a, 3 * m);
+    butterfly1(x0, x1, x2, x3);
+    store(a, 0, x0);
+    store(a, m, x1);
+    store(a, 2 * m, x2);
+    store(a, 3 * m, x3);
+}
+
+// Kind-1 stage: twiddles W_N^k and W_N^3k. The mirror index Q-k uses W^(Q-k) = i conj(W^k)
+// and W^(3(Q-k)) = -i conj(W^3k), so twiddles are generated only up to the middle H = Q/2.
+template <bool conjugate_input> void stage1(int n, double *__restrict a) {
+    assert(n >= 64);
+    const int mh = n >> 3;
+    const int m = 2 * mh;
+    const double unit = half_pi / m;
+    double sn, cs;
+    sincos(2 * unit, &sn, &cs);
+    const complex step{cs, sn};
+    const complex step3 = triple_angle(step);
+    const double d1 = 2 * sn, d3 = 2 * step3.im;
+    complex e1{1, 0}, o1 = step, e3{1, 0}, o3 = step3;
+
+    stage1_first<conjugate_input>(a, m);
+    for (int i = 0;;) {
+        const int i0 = std::min(i + twiddle_block, mh - 4);
+        for (int j = i + 2; j < i0; j += 4) {
+            stage1_at<conjugate_input>(a, j, m, o1, o3);
+            twiddle_step(e1, o1, d1);
+            twiddle_step(e3, o3, d3);
+            stage1_at<conjugate_input>(a, j + 2, m, e1, e3);
+            stage1_at<conjugate_input>(a, m - j, m, swapped(o1), swapped_negated(o3));
+            stage1_at<conjugate_input>(a, m - j - 2, m, swapped(e1), swapped_negated(e3));
+            twiddle_step(o1, e1, d1);
+            twiddle_step(o3, e3, d3);
+        }
+        if (i + twiddle_block >= mh - 4) {
+            break;
+        }
+        const twiddle_pair seed = reseed(i0 * unit, step);
+        e1 = seed.even;
+        o1 = seed.odd;
+        e3 = triple_angle(e1);
+        o3 = triple_angle(o1);
+        i = i0;
+    }
+    // Middle of the quarter: H-1, its mirror H+1, and H with W^H = exp(i pi/4).
+    stage1_at<conjugate_input>(a, mh - 2, m, o1, o3);
+    stage1_at<conjugate_input>(a, mh + 2, m, swapped(o1), swapped_negated(o3));
+    const double w = e1.re - d1 * o1.im;
+    stage1_at<conjugate_input>(a, mh, m, {w, w}, {-w, w});
+}
+
+inline void stage2_at(double *__restrict a, int j, int m, complex w1, complex z1, complex w3,
+                      complex z3) {
+    complex x0 = load(a, j), x1 = load(a, j + m), x2 = load(a, j + 2 * m), x3 = load(a, j + 3 * m);
+    butterfly2(x0, x1, x2, x3, w1, z1, w3, z3);
+    store(a, j, x0);
+    store(a, j + m, x1);
+    store(a, j + 2 * m, x2);
+    store(a, j + 3 * m, x3);
+}
+
+// Running twiddles of the kind-2 stage at one index: W^k, zeta W^k, W^3k, i zeta W^3k.
+struct stage2_twiddles {
+    complex w1, z1, w3, z3;
+};
+
+inline stage2_twiddles stage2_from(complex w1, complex w3) {
+    return {w1, times_zeta(w1), w3, times_i_zeta(w3)};
+}
+
+inline void twiddle_step(stage2_twiddles &prev, const stage2_twiddles &cur, double d1, double d3) {
+    twiddle_step(prev.w1, cur.w1, d1);
+    twiddle_step(prev.z1, cur.z1, d1);
+    twiddle_step(prev.w3, cur.w3, d3);
+    twiddle_step(prev.z3, cur.z3, d3);
+}
+
+inline void stage2_at(double *__restrict a, int j, int m, const stage2_twiddles &t) {
+    stage2_at(a, j, m, t.w1, t.z1, t.w3, t.z3);
+}
+
+// The mirror Q-k: W^(Q-k) = zeta conj(W^k), zeta W^(Q-k) = i conj(W^k),
+// W^(3(Q-k)) = i zeta conj(W^3k), i zeta W^(3(Q-k)) = -i conj(W^3k).
+inline void stage2_mirror_at(double *__restrict a, int j, int m, const stage2_twiddles &t) {
+    stage2_at(a, j, m, swapped(t.z1), swapped(t.w1), swapped_negated(t.z3), swapped_negated(t.w3));
+}
+} // namespace
+
+extern "C" {
+
+void cftmdl1(int n, double *a) {
+    stage1<false>(n, a);
+}
+
+void cftb1st(int n, double *a) {
+    stage1<true>(n, a);
+}
+
+// Kind-2 stage: W = W_2N. Quarters 0..3 then need block transforms of kinds 1, 2, 1, 2.
+void cftmdl2(int n, double *__restrict a) {
+    assert(n >= 64);
+    const int mh = n >> 3;
+    const int m = 2 * mh;
+    const double unit = half_pi / (4 * mh);
+    double sn, cs;
+    sincos(2 * unit, &sn, &cs);
+    const complex step{cs, sn};
+    const complex step3 = triple_angle(step);
+    const double d1 = 2 * sn, d3 = 2 * step3.im;
+    stage2_twiddles even = stage2_from({1, 0}, {1, 0}), odd = stage2_from(step, step3);
+
+    {
+        complex x0 = load(a, 0), x1 = load(a, m), x2 = load(a, 2 * m), x3 = load(a, 3 * m);
+        butterfly2(x0, x1, x2, x3);
+        store(a, 0, x0);
+        store(a, m, x1);
+        store(a, 2 * m, x2);
+        store(a, 3 * m, x3);
+    }
+    for (int i = 0;;) {
+        const int i0 = std::min(i + twiddle_block, mh - 4);
+        for (int j = i + 2; j < i0; j += 4) {
+            stage2_at(a, j, m, odd);
+            twiddle_step(even, odd, d1, d3);
+            stage2_at(a, j + 2, m, even);
+            stage2_mirror_at(a, m - j, m, odd);
+            stage2_mirror_at(a, m - j - 2, m, even);
+            twiddle_step(odd, even, d1, d3);
+        }
+        if (i + twiddle_block >= mh - 4) {
+            break;
+        }
+        const twiddle_pair seed = reseed(i0 * unit, step);
+        even = stage2_from(seed.even, triple_angle(seed.even));
+        odd = stage2_from(seed.odd, triple_angle(seed.odd));
+        i = i0;
+    }
+    stage2_at(a, mh - 2, m, odd);
+    stage2_mirror_at(a, mh + 2, m, odd);
+    // At H = N/8: W^H = exp(i pi/8); zeta W^H = W^3H = exp(3i pi/8); i zeta W^3H = -W^H.
+    const complex w{even.w1.re - d1 * odd.w1.im, even.w1.im + d1 * odd.w1.re};
+    stage2_at(a, mh, m, w, swapped(w), swapped(w), {-w.re, -w.im});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Leaf kernels: straight-line networks with constant twiddles
+
+void cftx020(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2);
+    butterfly1(x0, x1);
+    store(a, 0, x0);
+    store(a, 2, x1);
+}
+
+void cftf040(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    butterfly1(x0, x1, x2, x3);
+    store(a, 0, x0);
+    store(a, 2, x2);
+    store(a, 4, x1);
+    store(a, 6, x3);
+}
+
+void cftb040(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    butterfly1(x0, x1, x2, x3);
+    store(a, 0, x0);
+    store(a, 2, x3);
+    store(a, 4, x1);
+    store(a, 6, x2);
+}
+
+// Kind-1, 8 points: stage with W_8, then 2-point quarters of kinds 1, 2, 1, 1.
+void cftf081(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
+    butterfly1(x0, x2, x4, x6);
+    {
+        const complex u = x1 + x5, v = x3 + x7, s = x1 - x5, it = times_i(x3 - x7);
+        x1 = u + v;
+        x3 = u - v;
+        x5 = times_zeta(s + it);
+        x7 = times_i_zeta(s - it);
+    }
+    butterfly1(x0, x1);
+    butterfly2(x2, x3);
+    butterfly1(x4, x5);
+    butterfly1(x6, x7);
+    store(a, 0, x0);
+    store(a, 2, x1);
+    store(a, 4, x2);
+    store(a, 6, x3);
+    store(a, 8, x4);
+    store(a, 10, x5);
+    store(a, 12, x6);
+    store(a, 14, x7);
+}
+
+// Kind-2, 8 points: stage with W_16, then 2-point quarters of kinds 1, 2, 1, 2.
+void cftf082(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
+    butterfly2(x0, x2, x4, x6);
+    butterfly2(x1, x3, x5, x7, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8}, {sin_pi_8, cos_pi_8},
+               {-cos_pi_8, -sin_pi_8});
+    butterfly1(x0, x1);
+    butterfly2(x2, x3);
+    butterfly1(x4, x5);
+    butterfly2(x6, x7);
+    store(a, 0, x0);
+    store(a, 2, x1);
+    store(a, 4, x2);
+    store(a, 6, x3);
+    store(a, 8, x4);
+    store(a, 10, x5);
+    store(a, 12, x6);
+    store(a, 14, x7);
+}
+
+// Kind-1, 16 points: stage with W_16, then 4-point quarters of kinds 1, 2, 1, 1.
+void cftf161(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
+    complex x8 = load(a, 16), x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22);
+    complex x12 = load(a, 24), x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
+    butterfly1(x0, x4, x8, x12);
+    butterfly1(x1, x5, x9, x13, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8});
+    {
+        const complex u = x2 + x10, v = x6 + x14, s = x2 - x10, it = times_i(x6 - x14);
+        x2 = u + v;
+        x6 = u - v;
+        x10 = times_zeta(s + it);
+        x14 = times_i_zeta(s - it);
+    }
+    butterfly1(x3, x7, x11, x15, {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
+    butterfly1(x0, x1, x2, x3);
+    butterfly2(x4, x5, x6, x7);
+    butterfly1(x8, x9, x10, x11);
+    butterfly1(x12, x13, x14, x15);
+    store(a, 0, x0);
+    store(a, 2, x1);
+    store(a, 4, x2);
+    store(a, 6, x3);
+    store(a, 8, x4);
+    store(a, 10, x5);
+    store(a, 12, x6);
+    store(a, 14, x7);
+    store(a, 16, x8);
+    store(a, 18, x9);
+    store(a, 20, x10);
+    store(a, 22, x11);
+    store(a, 24, x12);
+    store(a, 26, x13);
+    store(a, 28, x14);
+    store(a, 30, x15);
+}
+
+// Kind-2, 16 points: stage with W_32, then 4-point quarters of kinds 1, 2, 1, 2.
+void cftf162(double *__restrict a) {
+    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
+    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
+    complex x8 = load(a, 16), x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22);
+    complex x12 = load(a, 24), x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
+    butterfly2(x0, x4, x8, x12);
+    butterfly2(x1, x5, x9, x13, {cos_pi_16, sin_pi_16}, {sin_3pi_16, cos_3pi_16},
+               {cos_3pi_16, sin_3pi_16}, {-cos_pi_16, sin_pi_16});
+    butterfly2(x2, x6, x10, x14, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8}, {sin_pi_8, cos_pi_8},
+               {-cos_pi_8, -sin_pi_8});
+    butterfly2(x3, x7, x11, x15, {cos_3pi_16, sin_3pi_16}, {sin_pi_16, cos_pi_16},
+               {-sin_pi_16, cos_pi_16}, {-sin_3pi_16, -cos_3pi_16});
+    butterfly1(x0, x1, x2, x3);
+    butterfly2(x4, x5, x6, x7);
+    butterfly1(x8, x9, x10, x11);
+    butterfly2(x12, x13, x14, x15);
+    store(a, 0, x0);
+    store(a, 2, x1);
+    store(a, 4, x2);
+    store(a, 6, x3);
+    store(a, 8, x4);
+    store(a, 10, x5);
+    store(a, 12, x6);
+    store(a, 14, x7);
+    store(a, 16, x8);
+    store(a, 18, x9);
+    store(a, 20, x10);
+    store(a, 22, x11);
+    store(a, 24, x12);
+    store(a, 26, x13);
+    store(a, 28, x14);
+    store(a, 30, x15);
+}
+
+void cftfx41(int n, double *a) {
+    if (n == 128) {
+        cftf161(a);
+        cftf162(a + 32);
+        cftf161(a + 64);
+        cftf161(a + 96);
+    } else {
+        cftf081(a);
+        cftf082(a + 16);
+        cftf081(a + 32);
+        cftf081(a + 48);
+    }
+}
+
+void cftfx42(int n, double *a) {
+    if (n == 128) {
+        cftf161(a);
+        cftf162(a + 32);
+        cftf161(a + 64);
+        cftf162(a + 96);
+    } else {
+        cftf081(a);
+        cftf082(a + 16);
+        cftf081(a + 32);
+        cftf082(a + 48);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Completion of blocks after their first stage. Within a block of n doubles, a kind-1 stage
+// leaves quarters of kinds 1, 2, 1, 1 and a kind-2 stage quarters of kinds 1, 2, 1, 2.
+
+// Level by level over sub-blocks of l doubles: those at k + j are kind 2, all others kind 1.
+void cftexp1(int n, double *a) {
+    int l = n >> 2;
+    for (; l > 128; l >>= 2) {
+        for (int k = l; k < n; k <<= 2) {
+            for (int j = k - l; j < n; j += 4 * k) {
+                cftmdl1(l, a + j);
+                cftmdl2(l, a + k + j);
+                cftmdl1(l, a + 2 * k + j);
+            }
+        }
+        cftmdl1(l, a + n - l);
+    }
+    for (int k = l; k < n; k <<= 2) {
+        for (int j = k - l; j < n; j += 4 * k) {
+            cftmdl1(l, a + j);
+            cftfx41(l, a + j);
+            cftmdl2(l, a + k + j);
+            cftfx42(l, a + k + j);
+            cftmdl1(l, a + 2 * k + j);
+            cftfx41(l, a + 2 * k + j);
+        }
+    }
+    cftmdl1(l, a + n - l);
+    cftfx41(l, a + n - l);
+}
+
+// The two halves of a kind-2 block share one pattern of kinds; each level is walked in both.
+void cftexp2(int n, double *a) {
+    const int m = n >> 1;
+    int l = n >> 2;
+    for (; l > 128; l >>= 2) {
+        for (int k = l; k < m; k <<= 2) {
+            for (int j = k - l; j < m; j += 2 * k) {
+                cftmdl1(l, a + j);
+                cftmdl1(l, a + m + j);
+            }
+            for (int j = 2 * k - l; j < m; j += 4 * k) {
+                cftmdl2(l, a + j);
+                cftmdl2(l, a + m + j);
+            }
+        }
+    }
+    for (int k = l; k < m; k <<= 2) {
+        for (int j = k - l; j < m; j += 2 * k) {
+            cftmdl1(l, a + j);
+            cftfx41(l, a + j);
+            cftmdl1(l, a + m + j);
+            cftfx41(l, a + m + j);
+        }
+        for (int j = 2 * k - l; j < m; j += 4 * k) {
+            cftmdl2(l, a + j);
+            cftfx42(l, a + j);
+            cftmdl2(l, a + m + j);
+            cftfx42(l, a + m + j);
+        }
+    }
+}
+
+// Depth first: each quarter is finished before the next is touched, so the inner levels work
+// within one block of at most 512 doubles. The last quarter is the loop's next round.
+void cftrec1(int n, double *a) {
+    for (;;) {
+        cftmdl1(n, a);
+        if (n <= 512) {
+            cftexp1(n, a);
+            return;
+        }
+        const int m = n >> 2;
+        cftrec1(m, a);
+        cftrec2(m, a + m);
+        cftrec1(m, a + 2 * m);
+        a += 3 * m;
+        n = m;
+    }
+}
+
+void cftrec2(int n, double *a) {
+    for (;;) {
+        cftmdl2(n, a);
+        if (n <= 512) {
+            cftexp2(n, a);
+            return;
+        }
+        const int m = n >> 2;
+        cftrec1(m, a);
+        cftrec2(m, a + m);
+        cftrec1(m, a + 2 * m);
+        a += 3 * m;
+        n = m;
+    }
+}
+
+} // extern "C"
+
+// ---------------------------------------------------------------------------------------------
+// Bit reversal
+
+namespace {
+
+// Next value of a counter that counts in reversed bit order; top is the highest bit.
+inline int reversed_increment(int r, int top) {
+    int h = top;
+    r ^= h;
+    while (r < h) {
+        h >>= 1;
+        r ^= h;
+    }
+    return r;
+}
+
+// Exchanges elements p and q (element indices; an element is `width` doubles), conjugating
+// both when asked.
+template <int width, bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
+    p *= width;
+    q *= width;
+    for (int i = 0; i < width; ++i) {
+        const double x = a[p + i], y = a[q + i];
+        const bool negate = conjugate && i == 1;
+        a[p + i] = negate ? -y : y;
+        a[q + i] = negate ? -x : x;
+    }
+}
+
+// Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
+// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). For a pair of
+// middle values mid < rev(mid) the four choices of t and l give four exchanges; for
+// mid = rev(mid) only (0, mid, 1) and (1, mid, 0) move, while (0, mid, 0) and (1, mid, 1) stay
+// (and are conjugated in place if asked).
+template <int width, bool conjugate> void bit_reverse(int count, double *__restrict a) {
+    if (count < 4) {
+        return;
+    }
+    const int half = count >> 1;
+    const int middle = count >> 2; // number of middle values
+    const int top = middle >> 1;   // highest middle bit (0 when there is none)
+    for (int mid = 0, rev = 0; mid < middle; ++mid, rev = reversed_increment(rev, top)) {
+        const int p = 2 * mid, q = 2 * rev;
+        if (mid < rev) {
+            exchange<width, conjugate>(a, p, q);
+            exchange<width, conjugate>(a, p + half + 1, q + half + 1);
+            exchange<width, conjugate>(a, p + 1, q + half);
+            exchange<width, conjugate>(a, p + half, q + 1);
+        } else if (mid == rev) {
+            exchange<width, conjugate>(a, p + 1, p + half);
+            if (conjugate) {
+                a[width * p + 1] = -a[width * p + 1];
+                a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void bitrv2(int n, double *a) {
+    bit_reverse<2, false>(n >> 1, a);
+}
+
+void bitrv2conj(int n, double *a) {
+    bit_reverse<2, true>(n >> 1, a);
+}
+
+void bitrv216(double *a) {
+    exchange<2, false>(a, 1, 8);
+    exchange<2, false>(a, 2, 4);
+    exchange<2, false>(a, 3, 12);
+    exchange<2, false>(a, 5, 10);
+    exchange<2, false>(a, 7, 14);
+    exchange<2, false>(a, 11, 13);
+}
+
+void bitrv208(double *a) {
+    exchange<2, false>(a, 1, 4);
+    exchange<2, false>(a, 3, 6);
+}
+
+// Position k takes element rev_16((16 - k) mod 16): the forward 16-point kernel's output read
+// at negated frequencies.
+void bitrv216neg(double *__restrict a) {
+    const complex x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6), x4 = load(a, 8);
+    const complex x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14), x8 = load(a, 16);
+    const complex x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22), x12 = load(a, 24);
+    const complex x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
+    store(a, 2, x15);
+    store(a, 4, x7);
+    store(a, 6, x11);
+    store(a, 8, x3);
+    store(a, 10, x13);
+    store(a, 12, x5);
+    store(a, 14, x9);
+    store(a, 16, x1);
+    store(a, 18, x14);
+    store(a, 20, x6);
+    store(a, 22, x10);
+    store(a, 24, x2);
+    store(a, 26, x12);
+    store(a, 28, x4);
+    store(a, 30, x8);
+}
+
+// Position k takes element rev_8((8 - k) mod 8).
+void bitrv208neg(double *__restrict a) {
+    const complex x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6), x4 = load(a, 8);
+    const complex x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
+    store(a, 2, x7);
+    store(a, 4, x3);
+    store(a, 6, x5);
+    store(a, 8, x1);
+    store(a, 10, x6);
+    store(a, 12, x2);
+    store(a, 14, x4);
+}
+
+} // extern "C"
+
+// ---------------------------------------------------------------------------------------------
+// Drivers
+
+namespace {
+
+// After the first stage of a block of more than 32 doubles: its quarters, kinds 1, 2, 1, 1.
+void finish_kind1(int n, double *a) {
+    if (n > 512) {
+        const int m = n >> 2;
+        cftrec1(m, a);
+        cftrec2(m, a + m);
+        cftrec1(m, a + 2 * m);
+        cftrec1(m, a + 3 * m);
+    } else if ((n >> 2) > 32) {
+        cftexp1(n, a);
+    } else {
+        cftfx41(n, a);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void cftfsub(int n, double *a) {
+    if (n > 32) {
+        cftmdl1(n, a);
+        finish_kind1(n, a);
+        bitrv2(n, a);
+    } else if (n > 8) {
+        if (n == 32) {
+            cftf161(a);
+            bitrv216(a);
+        } else {
+            cftf081(a);
+            bitrv208(a);
+        }
+    } else if (n == 8) {
+        cftf040(a);
+    } else if (n == 4) {
+        cftx020(a);
+    }
+}
+
+// conj(F(conj x)): the first stage reads the conjugate, the final permutation conjugates.
+// The small sizes read the forward result at negated indices instead.
+void cftbsub(int n, double *a) {
+    if (n > 32) {
+        cftb1st(n, a);
+        finish_kind1(n, a);
+        bitrv2conj(n, a);
+    } else if (n > 8) {
+        if (n == 32) {
+            cftf161(a);
+            bitrv216neg(a);
+        } else {
+            cftf081(a);
+            bitrv208neg(a);
+        }
+    } else if (n == 8) {
+        cftb040(a);
+    } else if (n == 4) {
+        cftx020(a);
+    }
+}
+
+void cdft(int n, int sign, double *a) {
+    if (sign < 0) {
+        cftbsub(n, a);
+    } else {
+        cftfsub(n, a);
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,328 @@
+#include "fftsg_h.h"
+
+#include <fftw3.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+using long_complex = std::complex<long double>;
+
+constexpr double eps = std::numeric_limits<double>::epsilon();
+constexpr long double pi_l = 3.141592653589793238462643383279502884L;
+constexpr double guard = 12345.0;
+
+int log2_of(int n) {
+    int l = 0;
+    while ((1 << l) < n) {
+        ++l;
+    }
+    return l;
+}
+
+int reverse_bits(int p, int bits) {
+    int r = 0;
+    for (int b = 0; b < bits; ++b) {
+        r = (r << 1) | ((p >> b) & 1);
+    }
+    return r;
+}
+
+// n random doubles in [-1, 1) followed by guard values that no transform may touch.
+std::vector<double> random_points(int n, std::uint64_t seed, int guards = 4) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    std::vector<double> a(n + guards, guard);
+    for (int i = 0; i < n; ++i) {
+        a[i] = dist(gen);
+    }
+    return a;
+}
+
+void expect_guards_intact(const std::vector<double> &a, int n) {
+    for (std::size_t i = n; i < a.size(); ++i) {
+        EXPECT_EQ(a[i], guard) << "guard " << i - n << " overwritten";
+    }
+}
+
+// exp(2 pi i t / period) in long double for t = 0 .. period-1.
+std::vector<long_complex> unit_roots(int period) {
+    std::vector<long_complex> w(period);
+    for (int t = 0; t < period; ++t) {
+        const long double phi = 2 * pi_l * t / period;
+        w[t] = {std::cos(phi), std::sin(phi)};
+    }
+    return w;
+}
+
+// X[k] = sum_j x[j] exp(sign 2 pi i jk / N), directly in long double.
+std::vector<long_complex> direct_dft(const std::vector<double> &a, int n, int sign) {
+    const int points = n / 2;
+    const std::vector<long_complex> w = unit_roots(points);
+    std::vector<long_complex> out(points);
+    for (int k = 0; k < points; ++k) {
+        long_complex sum = 0;
+        for (int j = 0; j < points; ++j) {
+            const int t = static_cast<int>((static_cast<long>(j) * k) % points);
+            const long_complex x(a[2 * j], a[2 * j + 1]);
+            sum += x * (sign >= 0 ? w[t] : std::conj(w[t]));
+        }
+        out[k] = sum;
+    }
+    return out;
+}
+
+// Kind-2 block transform X[k] = sum_j x[j] W_2N^(j(2k+1)), stored at position rev_N(k).
+std::vector<long_complex> direct_kind2_bit_reversed(const std::vector<double> &a, int n) {
+    const int points = n / 2, bits = log2_of(points);
+    const std::vector<long_complex> w = unit_roots(2 * points);
+    std::vector<long_complex> out(points);
+    for (int k = 0; k < points; ++k) {
+        long_complex sum = 0;
+        for (int j = 0; j < points; ++j) {
+            const int t = static_cast<int>((static_cast<long>(j) * (2 * k + 1)) % (2 * points));
+            sum += long_complex(a[2 * j], a[2 * j + 1]) * w[t];
+        }
+        out[reverse_bits(k, bits)] = sum;
+    }
+    return out;
+}
+
+// Largest |got - want| relative to the largest |want|.
+long double relative_error(const double *got, const std::vector<long_complex> &want) {
+    long double err = 0, scale = 0;
+    for (std::size_t k = 0; k < want.size(); ++k) {
+        err = std::max(err, std::abs(long_complex(got[2 * k], got[2 * k + 1]) - want[k]));
+        scale = std::max(scale, std::abs(want[k]));
+    }
+    return err / scale;
+}
+
+// The transforms' accuracy target: a small multiple of eps per radix-2 level.
+double tolerance(int n) {
+    return eps * std::max(1, log2_of(n));
+}
+
+} // namespace
+
+TEST(Cdft, MatchesDirectLongDoubleDftUpTo4096Doubles) {
+    for (int n = 2; n <= 4096; n *= 2) {
+        for (int sign : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << "n=" << n << " sign=" << sign);
+            std::vector<double> a = random_points(n, 1000 + n);
+            const std::vector<long_complex> want = direct_dft(a, n, sign);
+            cdft(n, sign, a.data());
+            EXPECT_LT(relative_error(a.data(), want), tolerance(n));
+            expect_guards_intact(a, n);
+        }
+    }
+}
+
+TEST(Cdft, MatchesFftwFrom8192To2097152Doubles) {
+    for (int n = 8192; n <= 2097152; n *= 2) {
+        for (int sign : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << "n=" << n << " sign=" << sign);
+            std::vector<double> a = random_points(n, 2000 + n);
+            // Our forward transform uses exp(+2 pi i jk/N): FFTW's backward sign.
+            fftw_complex *b = fftw_alloc_complex(n / 2);
+            fftw_plan plan = fftw_plan_dft_1d(n / 2, b, b, sign >= 0 ? FFTW_BACKWARD : FFTW_FORWARD,
+                                              FFTW_ESTIMATE);
+            for (int j = 0; j < n / 2; ++j) {
+                b[j][0] = a[2 * j];
+                b[j][1] = a[2 * j + 1];
+            }
+            fftw_execute(plan);
+            std::vector<long_complex> want(n / 2);
+            for (int j = 0; j < n / 2; ++j) {
+                want[j] = {b[j][0], b[j][1]};
+            }
+            fftw_destroy_plan(plan);
+            fftw_free(b);
+
+            cdft(n, sign, a.data());
+            EXPECT_LT(relative_error(a.data(), want), tolerance(n));
+            expect_guards_intact(a, n);
+        }
+    }
+}
+
+TEST(Cdft, ForwardThenBackwardScalesByThePointCount) {
+    for (int n = 4; n <= 2097152; n *= 2) {
+        SCOPED_TRACE(testing::Message() << "n=" << n);
+        const std::vector<double> x = random_points(n, 3000 + n);
+        std::vector<double> a = x;
+        cdft(n, 1, a.data());
+        cdft(n, -1, a.data());
+        const double points = n / 2;
+        double err = 0, scale = 0;
+        for (int i = 0; i < n; ++i) {
+            err = std::max(err, std::abs(a[i] / points - x[i]));
+            scale = std::max(scale, std::abs(x[i]));
+        }
+        EXPECT_LT(err / scale, tolerance(n));
+        expect_guards_intact(a, n);
+    }
+}
+
+TEST(Cdft, SmallLengthsAreExact) {
+    for (int sign : {0, 1, -1}) {
+        SCOPED_TRACE(sign);
+        double two[2] = {3, -5};
+        cdft(2, sign, two);
+        EXPECT_EQ(two[0], 3);
+        EXPECT_EQ(two[1], -5);
+
+        double four[4] = {1, 2, 3, 5};
+        cdft(4, sign, four);
+        EXPECT_EQ(four[0], 4);
+        EXPECT_EQ(four[1], 7);
+        EXPECT_EQ(four[2], -2);
+        EXPECT_EQ(four[3], -3);
+    }
+    // n = 8: X1 = d + i e forward and d - i e backward, X3 the other way round.
+    const double x[8] = {1, 2, 3, 5, 7, 11, 13, 17};
+    double fwd[8], bwd[8];
+    std::copy(x, x + 8, fwd);
+    std::copy(x, x + 8, bwd);
+    cdft(8, 1, fwd);
+    cdft(8, -1, bwd);
+    const double want_fwd[8] = {24, 35, 6, -19, -8, -9, -18, 1};
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(fwd[i], want_fwd[i]);
+    }
+    EXPECT_EQ(bwd[0], fwd[0]);
+    EXPECT_EQ(bwd[1], fwd[1]);
+    EXPECT_EQ(bwd[2], fwd[6]);
+    EXPECT_EQ(bwd[3], fwd[7]);
+    EXPECT_EQ(bwd[4], fwd[4]);
+    EXPECT_EQ(bwd[5], fwd[5]);
+    EXPECT_EQ(bwd[6], fwd[2]);
+    EXPECT_EQ(bwd[7], fwd[3]);
+}
+
+TEST(Cdft, ZeroSignIsForward) {
+    std::vector<double> a = random_points(256, 7), b = a;
+    cdft(256, 0, a.data());
+    cdft(256, 1, b.data());
+    EXPECT_EQ(a, b);
+}
+
+TEST(Cdft, ImpulseAndConstantGiveRootsAndASingleBin) {
+    for (int n = 4; n <= 65536; n *= 2) {
+        SCOPED_TRACE(testing::Message() << "n=" << n);
+        const int points = n / 2;
+        for (int sign : {1, -1}) {
+            std::vector<double> a(n, 0.0);
+            a[2] = 1;
+            cdft(n, sign, a.data());
+            double err = 0;
+            for (int k = 0; k < points; ++k) {
+                const long double phi = 2 * pi_l * k / points;
+                err = std::max(err, static_cast<double>(std::abs(a[2 * k] - std::cos(phi))));
+                err = std::max(err,
+                               static_cast<double>(std::abs(a[2 * k + 1] - sign * std::sin(phi))));
+            }
+            EXPECT_LT(err, tolerance(n)) << "impulse, sign " << sign;
+
+            std::vector<double> c(n);
+            for (int j = 0; j < points; ++j) {
+                c[2 * j] = 0.75;
+                c[2 * j + 1] = -0.5;
+            }
+            cdft(n, sign, c.data());
+            EXPECT_NEAR(c[0], 0.75 * points, points * tolerance(n));
+            EXPECT_NEAR(c[1], -0.5 * points, points * tolerance(n));
+            double rest = 0;
+            for (int i = 2; i < n; ++i) {
+                rest = std::max(rest, std::abs(c[i]));
+            }
+            EXPECT_LT(rest, points * tolerance(n)) << "constant, sign " << sign;
+        }
+    }
+}
+
+TEST(Cdft, BackwardIsForwardAtNegatedIndicesFor16And32Doubles) {
+    for (int n : {16, 32}) {
+        SCOPED_TRACE(n);
+        const int points = n / 2;
+        std::vector<double> fwd = random_points(n, 40 + n), bwd = fwd;
+        cdft(n, 1, fwd.data());
+        cdft(n, -1, bwd.data());
+        for (int k = 0; k < points; ++k) {
+            SCOPED_TRACE(k);
+            const int neg = (points - k) % points;
+            EXPECT_EQ(bwd[2 * k], fwd[2 * neg]);
+            EXPECT_EQ(bwd[2 * k + 1], fwd[2 * neg + 1]);
+        }
+    }
+}
+
+TEST(CftBlocks, Rec2GivesTheKind2BlockTransform) {
+    for (int n : {128, 256, 512, 1024, 2048, 4096}) {
+        SCOPED_TRACE(n);
+        std::vector<double> a = random_points(n, 50 + n);
+        const std::vector<long_complex> want = direct_kind2_bit_reversed(a, n);
+        if (n <= 128) {
+            cftmdl2(n, a.data());
+            cftfx42(n, a.data());
+        } else {
+            cftrec2(n, a.data());
+        }
+        EXPECT_LT(relative_error(a.data(), want), tolerance(n));
+        expect_guards_intact(a, n);
+    }
+}
+
+TEST(CftBlocks, LevelWalkEqualsRecursionWhereItTakesExtraLevels) {
+    for (int n : {2048, 4096}) {
+        SCOPED_TRACE(n);
+        std::vector<double> walk = random_points(n, 60 + n), rec = walk;
+        const std::vector<double> x = walk;
+        cftmdl1(n, walk.data());
+        cftexp1(n, walk.data());
+        cftrec1(n, rec.data());
+        EXPECT_EQ(walk, rec);
+        // Both are the kind-1 transform, in bit-reversed order.
+        bitrv2(n, walk.data());
+        EXPECT_LT(relative_error(walk.data(), direct_dft(x, n, 1)), tolerance(n));
+    }
+}
+
+TEST(CftBlocks, Exp2LevelWalkGivesTheKind2Transform) {
+    std::vector<double> a = random_points(2048, 77);
+    const std::vector<long_complex> want = direct_kind2_bit_reversed(a, 2048);
+    cftmdl2(2048, a.data());
+    cftexp2(2048, a.data());
+    EXPECT_LT(relative_error(a.data(), want), tolerance(2048));
+}
+
+TEST(Bitrv2, ReversesEveryIndexAndConjugatesEachElementOnce) {
+    for (int n = 2; n <= 65536; n *= 2) {
+        SCOPED_TRACE(n);
+        const int points = n / 2, bits = log2_of(points);
+        std::vector<double> a(n), b(n);
+        for (int p = 0; p < points; ++p) {
+            a[2 * p] = b[2 * p] = p;
+            a[2 * p + 1] = b[2 * p + 1] = p + 0.5;
+        }
+        bitrv2(n, a.data());
+        bitrv2conj(n, b.data());
+        // Below 8 doubles both leave the array alone.
+        const double conj_sign = n < 8 ? 1 : -1;
+        int mismatches = 0;
+        for (int p = 0; p < points; ++p) {
+            const int want = n < 8 ? p : reverse_bits(p, bits);
+            mismatches += a[2 * p] != want || a[2 * p + 1] != want + 0.5;
+            mismatches += b[2 * p] != want || b[2 * p + 1] != conj_sign * (want + 0.5);
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
