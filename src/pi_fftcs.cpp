@@ -502,9 +502,13 @@ extern "C" void mp_sscanf(int n, int log10_radix, const char *text, mp_number *o
         }
         break;
     }
+    // A leading zero digit makes the number zero. A second point among the
+    // leading zeros (".0.05") lets zeros reach digit[0] ahead of later
+    // non-zero digits, so clear them all: zero must have only zero digits.
     if (digit[0] == 0) {
         out->sign = 0;
         out->exponent = 0;
+        std::fill(digit, digit + n, int16_t{0});
     }
 }
 

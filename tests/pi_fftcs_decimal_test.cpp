@@ -34,7 +34,9 @@ TEST(MpSscanf, ReadsWorkedExamples) {
     EXPECT_TRUE(same_number(read(2, 1, "25D 1"), Number(2, 1, 2, D{2, 5}))) << "%d skips spaces";
     EXPECT_TRUE(same_number(read(3, 1, "98765"), Number(3, 1, 4, D{9, 8, 7}))) << "not rounded";
     EXPECT_TRUE(same_number(read(2, 2, ". 0 05"), Number(2, 1, -2, D{50})));
-    for (const char *zero : {"0", "", "   ", "-0", "+000.000", "abc", "-.e5", "0e7"}) {
+    EXPECT_TRUE(same_number(read(2, 2, "0.0 .5"), Number(2, 1, -1, D{5})))
+        << "later points skipped";
+    for (const char *zero : {"0", "", "   ", "-0", "+000.000", "abc", "-.e5", "0e7", ".0.05"}) {
         SCOPED_TRACE(zero);
         EXPECT_TRUE(same_number(read(4, 2, zero), Number(4, 0, 0, D{})));
     }
