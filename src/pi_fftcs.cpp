@@ -1072,6 +1072,270 @@ extern "C" void mp_squh_use_in1fft(int n, int radix, double *d1, mp_number *out,
     mp_mul_d2i(n, radix, nfft, d1, out);
 }
 
+// ---- Newton iterations ----
+
+// Horner from the last digit: v = v/radix + digit, each step one fused
+// multiply-add with 1/radix.
+extern "C" double mp_unexp_mp2d(int n, int radix, const int16_t *digits) {
+    assert(valid_radix(radix));
+    const double r = 1.0 / radix;
+    double v = 0;
+    for (int k = n - 1; k >= 0; --k) {
+        v = std::fma(v, r, digits[k]);
+    }
+    return v;
+}
+
+extern "C" void mp_unexp_d2mp(int n, int radix, double value, int16_t *digits) {
+    assert(valid_radix(radix) && value >= 0);
+    double v = value;
+    for (int k = 0; k < n; ++k) {
+        const double t = std::trunc(v);
+        if (t >= radix) {
+            // Rounded up to radix: saturate; v stays radix from here on.
+            digits[k] = static_cast<int16_t>(radix - 1);
+            v = radix;
+        } else {
+            digits[k] = static_cast<int16_t>(t);
+        }
+        v = (v - digits[k]) * radix;
+    }
+}
+
+// Doubles the length until radix^L carries a double's 52 bits.
+extern "C" int mp_get_nfft_init(int radix, int nfft_max) {
+    assert(valid_radix(radix));
+    int length = 1;
+    double power = radix; // radix^length
+    do {
+        power *= power;
+        length *= 2;
+    } while (power * epsilon < 1 && length < nfft_max);
+    return length;
+}
+
+namespace {
+
+// Scales a positive double m into [1, radix) by whole powers of the radix,
+// lowering *exponent by one for each.
+inline double scaled_up(double m, int radix, int32_t *exponent) {
+    while (m < 1) {
+        m *= radix;
+        --*exponent;
+    }
+    return m;
+}
+
+} // namespace
+
+extern "C" void mp_inv_init(int n, int radix, const mp_number *in, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix) && in->sign != 0 && in != out);
+    // 1/in = (1/h) radix^-exponent with 1/h in (1/radix, 1].
+    int32_t exponent = -in->exponent;
+    const double m = scaled_up(1 / mp_unexp_mp2d(n, radix, in->digit), radix, &exponent);
+    out->sign = in->sign;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, m, out->digit);
+}
+
+extern "C" void mp_sqrt_init(int n, int radix, const mp_number *in, mp_number *out,
+                             mp_number *out_rev) {
+    assert(n >= 1 && valid_radix(radix) && in->sign > 0 && in != out && out != out_rev);
+    // in = h radix^E: an odd E lends one radix to the mantissa.
+    const int32_t e = in->exponent;
+    const double h = mp_unexp_mp2d(n, radix, in->digit);
+    double s = (e & 1) != 0 ? std::sqrt(h * radix) : std::sqrt(h);
+    int32_t exponent = e >> 1; // floor(E/2)
+    s = scaled_up(s, radix, &exponent);
+    out->sign = 1;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, s, out->digit);
+
+    int32_t rev_exponent = -exponent;
+    const double m = scaled_up(1 / s, radix, &rev_exponent);
+    out_rev->sign = 1;
+    out_rev->exponent = rev_exponent;
+    mp_unexp_d2mp(n, radix, m, out_rev->digit);
+}
+
+extern "C" void mp_invisqrt_init(int n, int radix, int x, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix) && x >= 1);
+    int32_t exponent = 0;
+    const double m = scaled_up(std::sqrt(1.0 / x), radix, &exponent);
+    out->sign = 1;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, m, out->digit);
+}
+
+// x <- x + x (1 - in x). The residual's exponent tells how many digits of x
+// were right; x needs only its leading half, and the fresh digits sit below
+// position shift, so in's digits from there on finish the product in x_hi.
+extern "C" int mp_inv_newton(int n, int radix, const mp_number *in, mp_number *inout,
+                             mp_number *tmp1, mp_number *tmp2, int nfft, double *fft1,
+                             double *fft2) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != inout && tmp1 != tmp2 && fft1 != fft2);
+    const int shift = nfft / 2 + 1;
+    const int n_h = std::max(n - shift, n / 2 + 1);
+
+    mp_round(n, radix, shift, inout);
+    mp_mulh(n, radix, inout, in, tmp1, nfft, fft1, fft2); // fft1 keeps x_hi
+    mp_load_1(n, radix, tmp2);
+    mp_sub(n, radix, tmp2, tmp1, tmp2);
+    mp_mulh_use_in1fft(n, radix, fft1, shift, in, tmp1, nfft, fft2);
+    mp_sub(n_h, radix, tmp2, tmp1, tmp2);
+    const int prc = tmp2->sign == 0 ? nfft + 1 : -tmp2->exponent;
+
+    mp_mulh_use_in1fft(n_h, radix, fft1, 0, tmp2, tmp2, nfft, fft2);
+    mp_add(n, radix, inout, tmp2, inout);
+    return prc;
+}
+
+// Coupled step for s ~ sqrt(in) and r ~ 1/s: r <- r + r (1 - s r) at half
+// precision, then s <- s + r (in - s^2)/2. The transform of s from the
+// product s r is squared for in - s^2, and the transform of the rounded r
+// stays in fft1 for the next step, whose r^2 at this length reuses it.
+extern "C" int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *inout,
+                              mp_number *inout_rev, mp_number *tmp, int nfft, double *fft1,
+                              double *fft2, int *n_fft1) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != inout && inout != inout_rev && tmp != inout && tmp != inout_rev);
+    assert(fft1 != fft2 && n_fft1 != nullptr);
+    const int half = nfft / 2;
+    const int shift = half + 1;
+    const int q = std::max(half, 2);
+    const int n_h = std::max(n / 2 + 1, n - shift);
+
+    // r^2 at half the length; r is already rounded so when the last step left it.
+    mp_round(n_h, radix, q / 2 + 1, inout_rev);
+    if (*n_fft1 == q) {
+        mp_squh_use_in1fft(n_h, radix, fft1, tmp, q);
+    } else {
+        mp_squh(n_h, radix, inout_rev, tmp, q, fft1);
+    }
+    mp_round(n, radix, shift, inout);
+    mp_mulh(n_h, radix, inout, tmp, tmp, nfft, fft1, fft2); // fft1 keeps s_hi
+    mp_sub(n_h, radix, inout_rev, tmp, tmp);
+    mp_add(n_h, radix, inout_rev, tmp, inout_rev);
+
+    mp_squh_use_in1fft(n, radix, fft1, tmp, nfft);
+    mp_sub(n, radix, in, tmp, tmp);
+    // Correct digits of s: the places between in and its residual, one more
+    // when the residual's leading digit is the smaller.
+    const int prc = tmp->sign == 0
+                        ? nfft + 1
+                        : (in->exponent - tmp->exponent) + (tmp->digit[0] < in->digit[0] ? 1 : 0);
+
+    mp_round(n_h, radix, shift, inout_rev);
+    mp_mulh(n_h, radix, inout_rev, tmp, tmp, nfft, fft1, fft2); // fft1 keeps r_hi
+    *n_fft1 = nfft;
+    mp_idiv_2(n_h, radix, tmp, tmp);
+    mp_add(n, radix, inout, tmp, inout);
+    return prc;
+}
+
+// y <- y + y (1 - x y^2)/2; the transform of y from the square finishes the
+// correction.
+extern "C" int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_number *tmp1,
+                                  mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(inout != tmp1 && inout != tmp2 && tmp1 != tmp2 && fft1 != fft2);
+    const int shift = nfft / 2 + 1;
+    const int n_h = std::max(n - shift, n / 2 + 1);
+
+    mp_round(n, radix, shift, inout);
+    mp_squh_save_infft(n, radix, inout, tmp1, nfft, fft1, fft2); // fft1 keeps y_hi
+    mp_imul(n, radix, tmp1, x, tmp1);
+    mp_load_1(n, radix, tmp2);
+    mp_sub(n, radix, tmp2, tmp1, tmp2);
+    const int prc = tmp2->sign == 0 ? nfft + 1 : -tmp2->exponent;
+
+    mp_mulh_use_in1fft(n_h, radix, fft1, 0, tmp2, tmp2, nfft, fft2);
+    mp_idiv_2(n_h, radix, tmp2, tmp2);
+    mp_add(n, radix, inout, tmp2, inout);
+    return prc;
+}
+
+namespace {
+
+// The drivers' length schedule: from the start length up to nfft, doubling
+// after each step unless the step gained too few digits. A step that
+// returned prc had about 2 prc correct digits afterwards: the length is
+// repeated when that is under two thirds of its n_l - 2 digits, and once, at
+// the first length reaching nfft/8, when it is at most all of them.
+template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step step) {
+    int length = mp_get_nfft_init(radix, nfft);
+    int strict_factor = 8;
+    do {
+        const int n_l = std::min(length + 2, n);
+        const int prc = step(n_l, length);
+        bool repeat = false;
+        if (strict_factor * int64_t{length} >= nfft) {
+            strict_factor = 0;
+            repeat = 2 * prc <= n_l - 2;
+        } else {
+            repeat = 3 * prc < n_l - 2;
+        }
+        if (!repeat) {
+            length *= 2;
+        }
+    } while (length <= nfft);
+}
+
+inline int start_digits(int n, int radix, int nfft) {
+    return std::min(mp_get_nfft_init(radix, nfft) + 2, n);
+}
+
+} // namespace
+
+extern "C" int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1,
+                      mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != out && tmp1 != tmp2 && fft1 != fft2);
+    if (in->sign == 0) {
+        return -1;
+    }
+    mp_inv_init(start_digits(n, radix, nfft), radix, in, out);
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_inv_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2);
+    });
+    return 0;
+}
+
+// tmp1 carries 1/sqrt(in) through the steps and keeps it at the end.
+extern "C" int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1,
+                       mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != out && tmp1 != tmp2 && fft1 != fft2);
+    if (in->sign < 0) {
+        return -1;
+    }
+    if (in->sign == 0) {
+        mp_load_0(n, radix, out);
+        return 0;
+    }
+    mp_sqrt_init(start_digits(n, radix, nfft), radix, in, out, tmp1);
+    int n_fft1 = 0;
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_sqrt_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2, &n_fft1);
+    });
+    return 0;
+}
+
+extern "C" int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *tmp1,
+                           mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(out != tmp1 && tmp1 != tmp2 && fft1 != fft2);
+    if (x < 1) {
+        return -1;
+    }
+    mp_invisqrt_init(start_digits(n, radix, nfft), radix, x, out);
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_invisqrt_newton(n_l, radix, x, out, tmp1, tmp2, length, fft1, fft2);
+    });
+    return 0;
+}
+
 // ---- Decimal text ----
 
 namespace {

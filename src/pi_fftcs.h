@@ -185,6 +185,54 @@ void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_number *out, i
                         double *d2);
 void mp_squh_use_in1fft(int n, int radix, double *d1, mp_number *out, int nfft);
 
+/* ---- Newton iterations ----
+ *
+ * Reciprocal, square root and reciprocal square root of a small integer by
+ * Newton steps whose FFT length doubles from a double-precision start value
+ * up to nfft (a length is repeated when a step gained too few digits). in,
+ * out, the scratch numbers tmp1 and tmp2 and the work arrays fft1 and fft2
+ * must all be distinct; n <= nfft + 2.
+ *   mp_inv:      out = 1/in; -1 with out untouched when in is zero.
+ *   mp_sqrt:     out = sqrt(in), and tmp1 = 1/sqrt(in) to about half the
+ *                digits; -1 with out untouched when in is negative.
+ *   mp_invisqrt: out = 1/sqrt(x); -1 with out untouched when x < 1.
+ * The steps return the number of leading digits in which the approximation
+ * they were given was already right (nfft + 1 when its residual vanished). */
+int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1, mp_number *tmp2,
+           int nfft, double *fft1, double *fft2);
+int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1, mp_number *tmp2,
+            int nfft, double *fft1, double *fft2);
+int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *tmp1, mp_number *tmp2, int nfft,
+                double *fft1, double *fft2);
+
+/* One step at FFT length nfft on n digits. mp_sqrt_newton improves inout
+ * (about sqrt(in)) and inout_rev (about 1/inout) together; *n_fft1 is the
+ * length of the transform of inout_rev kept in fft1 by the previous step (0
+ * for none) and is updated for the next one. */
+int mp_inv_newton(int n, int radix, const mp_number *in, mp_number *inout, mp_number *tmp1,
+                  mp_number *tmp2, int nfft, double *fft1, double *fft2);
+int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *inout, mp_number *inout_rev,
+                   mp_number *tmp, int nfft, double *fft1, double *fft2, int *n_fft1);
+int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_number *tmp1, mp_number *tmp2,
+                       int nfft, double *fft1, double *fft2);
+
+/* The first FFT length of the iterations: the smallest power of two L >= 2
+ * with radix^L >= 2^52, or the first one reaching nfft_max. */
+int mp_get_nfft_init(int radix, int nfft_max);
+
+/* Start values in double precision, written into the first n digits of the
+ * targets (later digits are left as they are): 1/in; sqrt(in) and
+ * 1/sqrt(in); 1/sqrt(x). */
+void mp_inv_init(int n, int radix, const mp_number *in, mp_number *out);
+void mp_sqrt_init(int n, int radix, const mp_number *in, mp_number *out, mp_number *out_rev);
+void mp_invisqrt_init(int n, int radix, int x, mp_number *out);
+
+/* The mantissa of n digits as a double in [1, radix) for a normalised
+ * number, and n digits of a double in [0, radix); a value that reaches radix
+ * saturates every digit from there on at radix - 1. */
+double mp_unexp_mp2d(int n, int radix, const int16_t *digits);
+void mp_unexp_d2mp(int n, int radix, double value, int16_t *digits);
+
 /* ---- Decimal text ---- */
 
 /* Reads a decimal number such as "  -1 234.5e-3" into out (radix

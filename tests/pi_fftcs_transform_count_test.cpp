@@ -170,4 +170,201 @@ TEST(TransformCounts, KernelsSeedTheirTwiddlesOncePer128Pairs) {
     }
 }
 
+// ---- Newton iterations ----
+
+using Trace = std::vector<std::pair<int, bool>>; // (length, forward) per transform
+
+Trace trace_of(const std::function<void()> &call) {
+    counters.transforms.clear();
+    call();
+    Trace t;
+    for (const Transform &x : counters.transforms) {
+        t.emplace_back(x.n, x.forward);
+    }
+    return t;
+}
+
+void append(Trace &t, int length, std::initializer_list<bool> directions) {
+    for (const bool forward : directions) {
+        t.emplace_back(length, forward);
+    }
+}
+
+constexpr bool F = true;
+constexpr bool B = false;
+
+// Transforms of one step at length L. The reciprocal keeps x's transform for
+// both later products; the reciprocal root keeps y's from the square; the
+// square root squares s's kept transform and reuses r's from the previous
+// step when that step ran at half this length.
+void append_inv_step(Trace &t, int length) {
+    append(t, length, {F, F, B, F, B, F, B});
+}
+void append_invisqrt_step(Trace &t, int length) {
+    append(t, length, {F, B, F, B});
+}
+void append_sqrt_step(Trace &t, int length, int kept_length) {
+    const int q = std::max(length / 2, 2);
+    if (kept_length == q) {
+        append(t, q, {B});
+    } else {
+        append(t, q, {F, B});
+    }
+    append(t, length, {F, F, B, B, F, F, B});
+}
+
+// The drivers' length schedule, replayed with the public steps on copies:
+// lengths double from the start length, a length is kept when the step's
+// precision was short (a third of the digits, or once, at nfft/8, half).
+template <class Step> std::vector<int> replay_schedule(int n, int radix, int nfft, Step step) {
+    std::vector<int> lengths;
+    int length = mp_get_nfft_init(radix, nfft);
+    bool strict_pending = true;
+    while (length <= nfft) {
+        const int n_l = std::min(length + 2, n);
+        const int prc = step(n_l, length);
+        lengths.push_back(length);
+        bool keep = 3 * prc < n_l - 2;
+        if (strict_pending && 8 * length >= nfft) {
+            strict_pending = false;
+            keep = 2 * prc <= n_l - 2;
+        }
+        if (!keep) {
+            length *= 2;
+        }
+    }
+    return lengths;
+}
+
+TEST(TransformCounts, NewtonStepsReuseTheirKeptTransforms) {
+    const int nfft = 256;
+    const int n = nfft + 2;
+    Work fft1(nfft), fft2(nfft);
+    Number in(n, 1, 0, {3, 1, 4, 1, 5, 9, 2, 6}), x(n), tmp1(n), tmp2(n), rev(n);
+    Trace expected;
+
+    mp_inv_init(n, 10, in.get(), x.get());
+    append_inv_step(expected, nfft);
+    EXPECT_EQ(trace_of([&] {
+                  mp_inv_newton(n, 10, in.get(), x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                                fft2.get());
+              }),
+              expected);
+
+    expected.clear();
+    mp_invisqrt_init(n, 10, 8, x.get());
+    append_invisqrt_step(expected, nfft);
+    EXPECT_EQ(trace_of([&] {
+                  mp_invisqrt_newton(n, 10, 8, x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                                     fft2.get());
+              }),
+              expected);
+
+    // Without a kept transform the square root transforms r afresh; a step
+    // at twice the length then reuses what this one kept.
+    mp_sqrt_init(n, 10, in.get(), x.get(), rev.get());
+    int kept = 0;
+    expected.clear();
+    append_sqrt_step(expected, nfft / 2, 0);
+    EXPECT_EQ(trace_of([&] {
+                  mp_sqrt_newton(nfft / 2 + 2, 10, in.get(), x.get(), rev.get(), tmp1.get(),
+                                 nfft / 2, fft1.get(), fft2.get(), &kept);
+              }),
+              expected);
+    EXPECT_EQ(kept, nfft / 2);
+    expected.clear();
+    append_sqrt_step(expected, nfft, nfft / 2);
+    EXPECT_EQ(trace_of([&] {
+                  mp_sqrt_newton(n, 10, in.get(), x.get(), rev.get(), tmp1.get(), nfft, fft1.get(),
+                                 fft2.get(), &kept);
+              }),
+              expected);
+    EXPECT_EQ(kept, nfft);
+}
+
+// Each driver makes exactly the transforms of its schedule's steps, and the
+// same digits as the replayed schedule.
+TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
+    for (const int nfft : {2, 4, 64, 1 << 12}) {
+        for (const int log10_radix : {1, 4}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", radix " +
+                         std::to_string(radix_of(log10_radix)));
+            const int radix = radix_of(log10_radix);
+            const int n = nfft + 2;
+            std::mt19937_64 rng(nfft);
+            Number in = shaped_number(n, nfft, radix, Shape::random, rng);
+            in->sign = 1;
+            Work fft1(nfft), fft2(nfft);
+            Number out(n), tmp1(n), tmp2(n), replay(n), replay_tmp1(n), replay_tmp2(n);
+            const int start = std::min(mp_get_nfft_init(radix, nfft) + 2, n);
+
+            mp_inv_init(start, radix, in.get(), replay.get());
+            const auto inv_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_inv_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
+                                     replay_tmp2.get(), length, fft1.get(), fft2.get());
+            });
+            Trace expected;
+            for (const int length : inv_lengths) {
+                append_inv_step(expected, length);
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_inv(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft,
+                                 fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_inv";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_inv";
+
+            mp_invisqrt_init(start, radix, 8, replay.get());
+            const auto invisqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_invisqrt_newton(n_l, radix, 8, replay.get(), replay_tmp1.get(),
+                                          replay_tmp2.get(), length, fft1.get(), fft2.get());
+            });
+            expected.clear();
+            for (const int length : invisqrt_lengths) {
+                append_invisqrt_step(expected, length);
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_invisqrt(n, radix, 8, out.get(), tmp1.get(), tmp2.get(), nfft,
+                                      fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_invisqrt";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_invisqrt";
+
+            mp_sqrt_init(start, radix, in.get(), replay.get(), replay_tmp1.get());
+            int kept = 0;
+            const auto sqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_sqrt_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
+                                      replay_tmp2.get(), length, fft1.get(), fft2.get(), &kept);
+            });
+            expected.clear();
+            kept = 0;
+            for (const int length : sqrt_lengths) {
+                append_sqrt_step(expected, length, kept);
+                kept = length;
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_sqrt(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft,
+                                  fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_sqrt";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_sqrt";
+
+            // Each schedule runs from the start length to nfft, doubling or
+            // repeating a length.
+            for (const auto *lengths : {&inv_lengths, &invisqrt_lengths, &sqrt_lengths}) {
+                ASSERT_FALSE(lengths->empty());
+                EXPECT_EQ(lengths->front(), mp_get_nfft_init(radix, nfft));
+                EXPECT_EQ(lengths->back(), nfft);
+                for (size_t i = 1; i < lengths->size(); ++i) {
+                    EXPECT_TRUE((*lengths)[i] == (*lengths)[i - 1] ||
+                                (*lengths)[i] == 2 * (*lengths)[i - 1]);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
