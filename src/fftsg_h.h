@@ -57,6 +57,31 @@ void cftf040(double *a);
 void cftb040(double *a);
 void cftx020(double *a);
 
+/* Transforms of n real values, n a power of two; none of them scales.
+ * rdft, sign >= 0: a[2k] = R[k] = sum a[j] cos(2 pi jk/n), a[2k+1] = I[k] = sum a[j] sin(..)
+ *   for 0 < k < n/2, a[0] = R[0], a[1] = R[n/2]; sign < 0 is the inverse times n/2.
+ * ddct, sign >= 0: C[k] = sum a[j] cos(pi j(k+1/2)/n); sign < 0: sum a[j] cos(pi (j+1/2)k/n).
+ * ddst, sign >= 0: S[k] = sum_{j=1..n} A[j] sin(pi j(k+1/2)/n) with A[n] = a[0];
+ *   sign < 0: S[k] = sum a[j] sin(pi (j+1/2)k/n), k = 1..n, with S[n] stored in a[0].
+ * dfct: C[k] = sum_{j=0..n} a[j] cos(pi jk/n) on the n+1 values a[0..n].
+ * dfst: S[k] = sum_{j=1..n-1} a[j] sin(pi jk/n); a[0] is ignored and set to 0. */
+void rdft(int n, int sign, double *a);
+void ddct(int n, int sign, double *a);
+void ddst(int n, int sign, double *a);
+void dfct(int n, double *a);
+void dfst(int n, double *a);
+
+/* Helpers of the real transforms: the split of a complex transform into a real DFT
+ * (rftfsub) and its inverse (rftbsub), the cosine and sine twiddle steps (dctsub, dstsub; the
+ * ...4 variants for n <= 4), and the bit reversal of n real values. */
+void rftfsub(int n, double *a);
+void rftbsub(int n, double *a);
+void dctsub(int n, double *a);
+void dstsub(int n, double *a);
+void dctsub4(int n, double *a);
+void dstsub4(int n, double *a);
+void bitrv1(int n, double *a);
+
 #ifdef __cplusplus
 }
 #endif
