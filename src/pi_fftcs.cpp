@@ -923,12 +923,6 @@ void convert_partial(int n, int e, int radix, int nfft, double *d, mp_number *ou
     std::fill(out->digit + e, out->digit + n, int16_t{0});
 }
 
-inline void assert_distinct(const void *a, const void *b) {
-    assert(a != b);
-    (void)a;
-    (void)b;
-}
-
 } // namespace
 
 // The trailing parts share one split index p, so both cross products carry
@@ -939,9 +933,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
                        mp_number *tmp, int nfft, double *d1, double *d2, double *d3) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
     assert(d1 != d2 && d2 != d3 && d1 != d3);
-    assert_distinct(tmp, in1);
-    assert_distinct(tmp, in2);
-    assert_distinct(tmp, out);
+    assert(tmp != in1 && tmp != in2 && tmp != out);
     const int h = nfft / 2 + 1;
     const int p = split_index(n, h, in1, in2);
 
@@ -964,8 +956,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
 extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp,
                        int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert_distinct(tmp, in);
-    assert_distinct(tmp, out);
+    assert(tmp != in && tmp != out);
     const int p = split_index(n, nfft / 2 + 1, in, in);
     const int e = partial_digits(n, p);
 
@@ -984,9 +975,7 @@ extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp
 extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number *in2,
                          mp_number *out, mp_number *tmp, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert_distinct(tmp, in1);
-    assert_distinct(tmp, in2);
-    assert_distinct(tmp, out);
+    assert(tmp != in1 && tmp != in2 && tmp != out);
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in1, d1);
@@ -1003,8 +992,7 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
 extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp_number *in2,
                                     mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert_distinct(tmp, in2);
-    assert_distinct(tmp, out);
+    assert(tmp != in2 && tmp != out);
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in2, d2);
@@ -1021,8 +1009,7 @@ extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp
 extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number *in,
                                    mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert_distinct(tmp, in);
-    assert_distinct(tmp, out);
+    assert(tmp != in && tmp != out);
     const int p = split_index(n, nfft / 2 + 1, in, in);
 
     mp_mul_i2d(n, radix, nfft, p, in, d2);
