@@ -1,5 +1,7 @@
 #include "pi_fftcs.h"
 
+#include "fftsg_h.h"
+
 #include <algorithm>
 #include <cassert>
 #include <charconv>
@@ -7,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <math.h>
 
 // The block layout is shared with every caller that allocates numbers.
 static_assert(offsetof(mp_number, sign) == 0);
@@ -373,6 +376,955 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
     }
+}
+
+// ---- FFT multiplication ----
+
+namespace {
+
+// Cells of a work array around its data part.
+inline int lead_cell(int nfft) {
+    return nfft + 1;
+}
+constexpr int exponent_cell = 0;
+
+constexpr double epsilon = 2.220446049250313e-16; // 2^-52
+
+inline bool valid_nfft(int nfft) {
+    return nfft >= 2 && (nfft & (nfft - 1)) == 0;
+}
+
+inline void forward_transform(int nfft, double *d) {
+    cdft(nfft, 1, d + 1);
+}
+inline void backward_transform(int nfft, double *d) {
+    cdft(nfft, -1, d + 1);
+}
+
+struct complex {
+    double re, im;
+};
+
+inline complex operator*(complex x, complex y) {
+    return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
+}
+inline complex operator+(complex x, complex y) {
+    return {x.re + y.re, x.im + y.im};
+}
+inline complex load(const double *a, int j) {
+    return {a[j], a[j + 1]};
+}
+inline void store(double *a, int j, complex x) {
+    a[j] = x.re;
+    a[j + 1] = x.im;
+}
+
+// A real sequence of nfft values is transformed as nfft/2 complex values z;
+// with Z its transform, the real transform's bins j and nfft - j are
+//   X_j = (Z_j + conj Z_K)/2 + w_j (Z_j - conj Z_K)/2 with w_j = -i exp(+i j theta),
+// which is what split computes in place from the pair (Z_j, Z_K), K = nfft - j,
+// with wr = 0.5 - 0.5 sin(j theta), wi = 0.5 cos(j theta), theta = pi/nfft.
+// merge is its inverse (up to the factor the backward transform supplies).
+struct twiddle {
+    double wr, wi;
+};
+
+inline void split(complex &xj, complex &xk, twiddle w) {
+    const double xr = xj.re - xk.re;
+    const double xi = xj.im + xk.im;
+    const double yr = w.wr * xr - w.wi * xi;
+    const double yi = w.wi * xr + w.wr * xi;
+    xj.re -= yr;
+    xj.im -= yi;
+    xk.re += yr;
+    xk.im -= yi;
+}
+
+inline void merge(complex &xj, complex &xk, twiddle w) {
+    const double xr = xj.re - xk.re;
+    const double xi = xj.im + xk.im;
+    const double yr = w.wr * xr + w.wi * xi;
+    const double yi = w.wr * xi - w.wi * xr;
+    xj.re -= yr;
+    xj.im -= yi;
+    xk.re += yr;
+    xk.im -= yi;
+}
+
+// Twiddles walk j downwards by the two-term recurrence
+//   w(j-2) = w(j+2) + 2 sin(2 theta) * (wi(j), 0.5 - wr(j)),
+// exact in real arithmetic. Its rounding grows with the number of steps, so
+// it is reseeded from sincos every 128 pairs, which keeps the twiddles within
+// a few ulps (the radix test sees the effect).
+struct twiddle_recurrence {
+    twiddle prev, cur;
+    double two_sin_2theta;
+
+    void step() {
+        const twiddle next{prev.wr + two_sin_2theta * cur.wi,
+                           prev.wi + two_sin_2theta * (0.5 - cur.wr)};
+        prev = cur;
+        cur = next;
+    }
+};
+
+constexpr double pi = 3.141592653589793;
+constexpr int pairs_per_seed = 128;
+
+// Calls pair_op(j, nfft - j, twiddle of j) for j = nfft/2 - 2, nfft/2 - 4, ..., 2.
+template <class PairOp> inline void for_each_bin_pair(int nfft, PairOp pair_op) {
+    const double theta = pi / nfft;
+    double s = 0;
+    double c = 0;
+    sincos(theta, &s, &c);
+    const double cos_2theta = 1 - 2 * s * s;
+    const double sin_2theta = 2 * s * c;
+    // At j = nfft/2 both twiddles vanish; at nfft/2 - 2 they are (s^2, s c).
+    twiddle_recurrence w{{0, 0}, {s * s, s * c}, 4 * s * c};
+    int top = nfft / 2;
+    for (;;) {
+        const int stop = std::max(top, 2 * pairs_per_seed + 2) - 2 * pairs_per_seed;
+        for (int j = top - 2; j >= stop; j -= 2) {
+            pair_op(j, nfft - j, w.cur);
+            w.step();
+        }
+        if (stop == 2) {
+            return;
+        }
+        // Reseed at j0 = stop: exact values there and at j0 - 2.
+        double sj = 0;
+        double cj = 0;
+        sincos(stop * theta, &sj, &cj);
+        w.prev = {0.5 - 0.5 * sj, 0.5 * cj};
+        w.cur = {0.5 + 0.5 * (sin_2theta * cj - cos_2theta * sj),
+                 0.5 * (cj * cos_2theta + sj * sin_2theta)};
+        top = stop;
+    }
+}
+
+// The DC cells hold (E, O), the sums of the even- and the odd-indexed packed
+// values: E + O and E - O are the real bins 0 and nfft/2, which multiply as
+// plain numbers and re-pack the same way.
+inline void dc_product(const double *d1, const double *d2, double *out) {
+    const double e1 = d1[1], o1 = d1[2], e2 = d2[1], o2 = d2[2];
+    out[1] = e1 * e2 + o1 * o2;
+    out[2] = e1 * o2 + o1 * e2;
+}
+inline void dc_product_add(const double *d1, const double *d2, double *sum) {
+    const double e1 = d1[1], o1 = d1[2], e2 = d2[1], o2 = d2[2];
+    sum[1] += e1 * e2 + o1 * o2;
+    sum[2] += e1 * o2 + o1 * e2;
+}
+inline void dc_square(const double *d, double *out) {
+    const double e = d[1], o = d[2];
+    out[1] = e * e + o * o;
+    out[2] = 2 * e * o;
+}
+
+} // namespace
+
+// Packed values: v[0] the leading digit, v[1] the next digit plus a carry,
+// then balanced digits -radix/2 ... radix/2 - 1 from the end, so that the
+// convolution terms stay near (nfft/2) (radix/2)^2 at worst. The sign travels
+// in the lead cell only.
+extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
+    assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0);
+    const int16_t *digit = in->digit + (shift < n ? shift : 0);
+    const int lead = shift < n ? digit[0] : 0;
+    const int k = shift < n ? std::min(nfft / 2 + 1, n - shift) : 0;
+    double *__restrict v = d + 1;
+
+    d[lead_cell(nfft)] = in->sign * lead;
+    std::fill(v + k, v + nfft, 0.0);
+    if (k >= 2) {
+        const int half = radix / 2;
+        int carry = 0;
+        for (int j = k - 1; j >= 2; --j) {
+            const int t = digit[j] + carry;
+            carry = t >= half ? 1 : 0;
+            v[j] = t - carry * radix;
+        }
+        v[1] = digit[1] + carry;
+    }
+    if (k >= 1) {
+        v[0] = lead;
+    }
+    d[exponent_cell] = static_cast<double>(in->exponent) - shift;
+}
+
+// Term t of the product sits in cell t + 1 at scale nfft/2. Digit i takes
+// cell i + 1 - c1 (c1 = 1 when the leading digits multiply to two digits, so
+// that digit 0 comes from carries alone). Each scaled term x (with the carry)
+// is split as x = radix^2 P' + radix tv + digit with P' = trunc(x/radix^2) - 1,
+// so that v = x/radix - radix P' lies in (0, 2 radix) for terms of either
+// sign: tv goes to the next digit, P' to the one after. Every double stays
+// far below 2^53, and the +0.5 guards absorb the transform's rounding.
+extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    const double r = 1.0 / radix;
+    const double rr = r * r;
+    const double f = 2.0 / nfft;
+    const double dradix = radix;
+    double *__restrict cell = d;
+    int16_t *__restrict digit = out->digit;
+
+    // Term 0 is exactly the product of the leading digits; what the transform
+    // put beside it in cell 1 is the wrapped term nfft.
+    const double g = cell[lead_cell(nfft)];
+    const double term0 = nfft * 0.5 * std::fabs(g);
+    cell[lead_cell(nfft)] = cell[1] - term0;
+    cell[1] = term0;
+    const int c1 = std::fabs(g) + 0.5 >= radix ? 1 : 0;
+
+    const int m = std::min(n, nfft + 1 + c1);
+    std::fill(digit + m, digit + n, int16_t{0});
+
+    // The terms below the last digit only matter through their carry.
+    double tail = 0;
+    const int first_tail = m + 1 - c1;
+    double weight = 1;
+    for (int j = first_tail; j <= nfft + 1 && weight >= epsilon; ++j, weight *= r) {
+        tail += cell[j] * weight;
+    }
+    double u = (tail * f + 0.5) * rr;
+    double held = std::trunc(u) - 1; // carry two places up, added one step later
+    double carry = std::trunc((u - held) * dradix + 0.5);
+
+    for (int i = m - 1; i >= 1; --i) {
+        const double x = carry + 0.5 + f * cell[i + 1 - c1];
+        u = x * rr;
+        const double next_held = std::trunc(u) - 1;
+        const double v = (u - next_held) * dradix;
+        const double tv = std::trunc(v);
+        carry = tv + held;
+        digit[i] = static_cast<int16_t>((v - tv) * dradix);
+        held = next_held;
+    }
+    const double x = (c1 == 1 ? 0.5 : f * term0 + 0.5) + carry + dradix * held;
+    const double q = std::trunc(x * r);
+    digit[0] = static_cast<int16_t>(x - dradix * q);
+
+    int e = c1;
+    if (q >= 1) {
+        std::copy_backward(digit, digit + n - 1, digit + n);
+        digit[0] = static_cast<int16_t>(q);
+        e = c1 + 1;
+    }
+    out->exponent = static_cast<int32_t>(std::floor(cell[exponent_cell] + e + 0.5));
+    out->sign = g > 0.5 ? 1 : -1;
+    if (digit[0] == 0) {
+        out->sign = 0;
+        out->exponent = 0;
+    }
+}
+
+// ---- Bin-pair kernels ----
+// Each visits the centre bin and every pair (j, nfft - j); they differ only in
+// which arrays are split, which product is formed and whether the result is
+// merged. Bins 0 and nfft/2 are the DC pair, left to the wrappers.
+
+extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b);
+    const int centre = nfft / 2;
+    store(b, centre, load(b, centre) * load(a, centre));
+    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k), bj = load(b, j), bk = load(b, k);
+        split(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+        split(bj, bk, w);
+        bj = bj * aj;
+        bk = bk * ak;
+        merge(bj, bk, w);
+        store(b, j, bj);
+        store(b, k, bk);
+    });
+}
+
+extern "C" void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b);
+    const int centre = nfft / 2;
+    store(b, centre, load(b, centre) * load(a, centre));
+    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
+        complex bj = load(b, j), bk = load(b, k);
+        split(bj, bk, w);
+        bj = bj * load(a, j);
+        bk = bk * load(a, k);
+        merge(bj, bk, w);
+        store(b, j, bj);
+        store(b, k, bk);
+    });
+}
+
+extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b);
+    const int centre = nfft / 2;
+    store(b, centre, load(b, centre) * load(a, centre));
+    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k);
+        split(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+        complex bj = load(b, j) * aj, bk = load(b, k) * ak;
+        merge(bj, bk, w);
+        store(b, j, bj);
+        store(b, k, bk);
+    });
+}
+
+extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b);
+    const int centre = nfft / 2;
+    store(b, centre, load(b, centre) * load(a, centre));
+    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k), bj = load(b, j), bk = load(b, k);
+        split(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+        split(bj, bk, w);
+        store(b, j, bj * aj);
+        store(b, k, bk * ak);
+    });
+}
+
+extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b && b != sum && a != sum);
+    const int centre = nfft / 2;
+    store(sum, centre, load(sum, centre) + load(a, centre) * load(b, centre));
+    for_each_bin_pair(nfft, [a, b, sum](int j, int k, twiddle w) {
+        complex bj = load(b, j), bk = load(b, k);
+        split(bj, bk, w);
+        store(b, j, bj);
+        store(b, k, bk);
+        complex sj = load(sum, j) + load(a, j) * bj, sk = load(sum, k) + load(a, k) * bk;
+        merge(sj, sk, w);
+        store(sum, j, sj);
+        store(sum, k, sk);
+    });
+}
+
+extern "C" void mp_mul_rcsqu(int nfft, double *a) {
+    assert(valid_nfft(nfft) && nfft > 2);
+    const int centre = nfft / 2;
+    const complex ac = load(a, centre);
+    store(a, centre, ac * ac);
+    for_each_bin_pair(nfft, [a](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k);
+        split(aj, ak, w);
+        aj = aj * aj;
+        ak = ak * ak;
+        merge(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+    });
+}
+
+extern "C" void mp_mul_rcsqu_nt_in(int nfft, double *a) {
+    assert(valid_nfft(nfft) && nfft > 2);
+    const int centre = nfft / 2;
+    const complex ac = load(a, centre);
+    store(a, centre, ac * ac);
+    for_each_bin_pair(nfft, [a](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k);
+        aj = aj * aj;
+        ak = ak * ak;
+        merge(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+    });
+}
+
+extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
+    assert(valid_nfft(nfft) && nfft > 2 && a != b);
+    const int centre = nfft / 2;
+    const complex ac = load(a, centre);
+    store(b, centre, ac * ac);
+    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
+        complex aj = load(a, j), ak = load(a, k);
+        split(aj, ak, w);
+        store(a, j, aj);
+        store(a, k, ak);
+        complex bj = aj * aj, bk = ak * ak;
+        merge(bj, bk, w);
+        store(b, j, bj);
+        store(b, k, bk);
+    });
+}
+
+// ---- Transform wrappers ----
+// Forward transforms of the operands not yet in frequency form, exponents
+// added, DC pair and bin pairs multiplied, lead cells multiplied, and the
+// result transformed back.
+
+extern "C" void mp_mul_cmul(int nfft, double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward_transform(nfft, d1);
+    forward_transform(nfft, d2);
+    d2[exponent_cell] += d1[exponent_cell];
+    dc_product(d1, d2, d2);
+    if (nfft > 2) {
+        mp_mul_rcmul(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    backward_transform(nfft, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_d1(int nfft, const double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward_transform(nfft, d2);
+    d2[exponent_cell] += d1[exponent_cell];
+    dc_product(d1, d2, d2);
+    if (nfft > 2) {
+        mp_mul_rcmul_nt_in1(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    backward_transform(nfft, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_d2(int nfft, double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward_transform(nfft, d1);
+    d2[exponent_cell] += d1[exponent_cell];
+    dc_product(d1, d2, d2);
+    if (nfft > 2) {
+        mp_mul_rcmul_nt_in2(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    backward_transform(nfft, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_out(int nfft, double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward_transform(nfft, d1);
+    forward_transform(nfft, d2);
+    d2[exponent_cell] += d1[exponent_cell];
+    dc_product(d1, d2, d2);
+    if (nfft > 2) {
+        mp_mul_rcmul_nt_out(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+}
+
+extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3) {
+    assert(valid_nfft(nfft) && d1 != d2 && d2 != d3 && d1 != d3);
+    forward_transform(nfft, d2);
+    dc_product_add(d1, d2, d3);
+    if (nfft > 2) {
+        mp_mul_rcmul_nt_in1_add(nfft, d1 + 1, d2 + 1, d3 + 1);
+    }
+    d3[lead_cell(nfft)] += d1[lead_cell(nfft)] * d2[lead_cell(nfft)];
+    backward_transform(nfft, d3);
+}
+
+extern "C" void mp_mul_csqu(int nfft, double *d1) {
+    assert(valid_nfft(nfft));
+    forward_transform(nfft, d1);
+    d1[exponent_cell] *= 2;
+    dc_square(d1, d1);
+    if (nfft > 2) {
+        mp_mul_rcsqu(nfft, d1 + 1);
+    }
+    d1[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    backward_transform(nfft, d1);
+}
+
+extern "C" void mp_mul_csqu_nt_d1(int nfft, double *d1) {
+    assert(valid_nfft(nfft));
+    d1[exponent_cell] *= 2;
+    dc_square(d1, d1);
+    if (nfft > 2) {
+        mp_mul_rcsqu_nt_in(nfft, d1 + 1);
+    }
+    d1[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    backward_transform(nfft, d1);
+}
+
+extern "C" void mp_mul_csqu_save_d1(int nfft, double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward_transform(nfft, d1);
+    d2[exponent_cell] = 2 * d1[exponent_cell];
+    dc_square(d1, d2);
+    if (nfft > 2) {
+        mp_mul_rcsqu_save(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] = d1[lead_cell(nfft)] * d1[lead_cell(nfft)];
+    backward_transform(nfft, d2);
+}
+
+// Worst distance of the scaled terms (with carries, as the conversion
+// releases them) from whole numbers; the wrapped term is rebuilt first.
+extern "C" double mp_mul_d2i_test(int radix, int nfft, double *d) {
+    assert(valid_radix(radix));
+    if (nfft <= 0) {
+        return 0;
+    }
+    const double dradix = radix;
+    const double rr = (1.0 / radix) * (1.0 / radix);
+    const double f = 1.0 / nfft;
+    d[lead_cell(nfft)] = d[1] - std::fabs(nfft * 0.5 * d[lead_cell(nfft)]);
+    double carry = 0;
+    double held = 0;
+    double worst = 0;
+    for (int i = nfft + 1; i >= 2; --i) {
+        const double x = carry + 0.5 + f * (2 * d[i]);
+        const double u = x * rr;
+        const double next_held = std::trunc(u) - 1;
+        const double v = (u - next_held) * dradix;
+        const double y = (v - std::trunc(v)) * dradix;
+        worst = std::max(worst, std::fabs((y - 0.5) - std::trunc(y)));
+        carry = std::trunc(v) + held;
+        held = next_held;
+    }
+    return worst;
+}
+
+// The worst case: every packed value at the top of its range, all of one sign,
+// so that every convolution term is as large as packing allows.
+extern "C" double mp_mul_radix_test(int n, int radix, int nfft, double *d) {
+    assert(valid_radix(radix) && valid_nfft(nfft));
+    const int k = nfft / 2 < n ? nfft / 2 + 1 : n;
+    d[lead_cell(nfft)] = radix - 1;
+    std::fill(d + std::max(k + 1, 1), d + nfft + 1, 0.0);
+    if (k >= 3) {
+        std::fill(d + 3, d + k + 1, static_cast<double>((radix + 1) / 2));
+    }
+    d[2] = radix;
+    d[1] = radix - 1;
+    d[exponent_cell] = 0;
+    mp_mul_csqu(nfft, d);
+    return 2 * mp_mul_d2i_test(radix, nfft, d);
+}
+
+// ---- Full and half-precision products ----
+
+namespace {
+
+// The first position p >= from where either number has a non-zero digit, or
+// max(from, n) when there is none.
+int split_index(int n, int from, const mp_number *a, const mp_number *b) {
+    for (int p = from; p < n; ++p) {
+        if (a->digit[p] != 0 || b->digit[p] != 0) {
+            return p;
+        }
+    }
+    return std::max(from, n);
+}
+
+// Digits a partial product needs: enough to reach the last digit of the sum.
+inline int partial_digits(int n, int p) {
+    return std::max(n - p, n / 2 + 1);
+}
+
+// Converts a partial product to its first e digits and clears the rest of the
+// n digits, which the following mp_add reads whatever out held before.
+void convert_partial(int n, int e, int radix, int nfft, double *d, mp_number *out) {
+    assert(e >= 1 && e <= n);
+    mp_mul_d2i(e, radix, nfft, d, out);
+    std::fill(out->digit + e, out->digit + n, int16_t{0});
+}
+
+} // namespace
+
+// The trailing parts share one split index p, so both cross products carry
+// the exponent in1.exponent + in2.exponent - p and add in frequency form before
+// one backward transform. lo*lo lies about 2p >= nfft + 2 places below the
+// leading product, outside the n digits kept.
+extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out,
+                       mp_number *tmp, int nfft, double *d1, double *d2, double *d3) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    assert(d1 != d2 && d2 != d3 && d1 != d3);
+    assert(tmp != in1 && tmp != in2 && tmp != out);
+    const int h = nfft / 2 + 1;
+    const int p = split_index(n, h, in1, in2);
+
+    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
+    mp_mul_i2d(n, radix, nfft, p, in2, d3);
+    mp_mul_cmul_nt_out(nfft, d1, d3); // d3: bins of in1_hi * in2_lo
+
+    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
+    mp_mul_cmul_nt_d2(nfft, d2, d1); // d1: in1_hi * in2_hi; d2 keeps in2_hi
+    mp_mul_d2i(n, radix, nfft, d1, tmp);
+
+    mp_mul_i2d(n, radix, nfft, p, in1, d1);
+    mp_mul_cmul_nt_d1_add(nfft, d2, d1, d3); // d3 += in2_hi * in1_lo
+    convert_partial(n, partial_digits(n, p), radix, nfft, d3, out);
+    mp_add(n, radix, out, tmp, out);
+}
+
+// in^2 = in_hi^2 + 2 in_hi in_lo; the doubling is done on the converted cross
+// product, which costs no transform.
+extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp,
+                       int nfft, double *d1, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(tmp != in && tmp != out);
+    const int p = split_index(n, nfft / 2 + 1, in, in);
+    const int e = partial_digits(n, p);
+
+    mp_mul_i2d(n, radix, nfft, 0, in, d1);
+    mp_mul_i2d(n, radix, nfft, p, in, d2);
+    mp_mul_cmul(nfft, d1, d2);
+    convert_partial(n, e, radix, nfft, d2, tmp);
+    mp_add(e, radix, tmp, tmp, tmp);
+
+    mp_mul_csqu_nt_d1(nfft, d1);
+    mp_mul_d2i(n, radix, nfft, d1, out);
+    mp_add(n, radix, out, tmp, out);
+}
+
+// Only in1's leading part enters: the result is in1_hi * in2 to n digits.
+extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number *in2,
+                         mp_number *out, mp_number *tmp, int nfft, double *d1, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(tmp != in1 && tmp != in2 && tmp != out);
+    const int p = split_index(n, nfft / 2 + 1, in2, in2);
+
+    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
+    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
+    mp_mul_cmul(nfft, d1, d2);
+    mp_mul_d2i(n, radix, nfft, d2, tmp);
+
+    mp_mul_i2d(n, radix, nfft, p, in2, d2);
+    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    convert_partial(n, partial_digits(n, p), radix, nfft, d2, out);
+    mp_add(n, radix, out, tmp, out);
+}
+
+extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp_number *in2,
+                                    mp_number *out, mp_number *tmp, int nfft, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(tmp != in2 && tmp != out);
+    const int p = split_index(n, nfft / 2 + 1, in2, in2);
+
+    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
+    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    mp_mul_d2i(n, radix, nfft, d2, tmp);
+
+    mp_mul_i2d(n, radix, nfft, p, in2, d2);
+    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    convert_partial(n, partial_digits(n, p), radix, nfft, d2, out);
+    mp_add(n, radix, out, tmp, out);
+}
+
+// With X = in_hi kept in d1: X * in = X^2 + X * in_lo, the cross term once.
+extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number *in,
+                                   mp_number *out, mp_number *tmp, int nfft, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(tmp != in && tmp != out);
+    const int p = split_index(n, nfft / 2 + 1, in, in);
+
+    mp_mul_i2d(n, radix, nfft, p, in, d2);
+    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    convert_partial(n, partial_digits(n, p), radix, nfft, d2, tmp);
+
+    mp_mul_csqu_nt_d1(nfft, d1);
+    mp_mul_d2i(n, radix, nfft, d1, out);
+    mp_add(n, radix, out, tmp, out);
+}
+
+extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number *in2,
+                        mp_number *out, int nfft, double *d1, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
+    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
+    mp_mul_cmul(nfft, d1, d2);
+    mp_mul_d2i(n, radix, nfft, d2, out);
+}
+
+// Digits before shift do not take part; leading zeros from there on are
+// skipped so that the packed part starts with a non-zero digit.
+extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift,
+                                   const mp_number *in2, mp_number *out, int nfft, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2 && shift >= 0);
+    const int p = split_index(n, shift, in2, in2);
+    mp_mul_i2d(n, radix, nfft, p, in2, d2);
+    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    mp_mul_d2i(n, radix, nfft, d2, out);
+}
+
+extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, int nfft,
+                        double *d1) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    mp_mul_i2d(n, radix, nfft, 0, in, d1);
+    mp_mul_csqu(nfft, d1);
+    mp_mul_d2i(n, radix, nfft, d1, out);
+}
+
+extern "C" void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_number *out, int nfft,
+                                   double *d1, double *d2) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    mp_mul_i2d(n, radix, nfft, 0, in, d1);
+    mp_mul_csqu_save_d1(nfft, d1, d2);
+    mp_mul_d2i(n, radix, nfft, d2, out);
+}
+
+extern "C" void mp_squh_use_in1fft(int n, int radix, double *d1, mp_number *out, int nfft) {
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    mp_mul_csqu_nt_d1(nfft, d1);
+    mp_mul_d2i(n, radix, nfft, d1, out);
+}
+
+// ---- Newton iterations ----
+
+// Horner from the last digit: v = v/radix + digit, each step one fused
+// multiply-add with 1/radix.
+extern "C" double mp_unexp_mp2d(int n, int radix, const int16_t *digits) {
+    assert(valid_radix(radix));
+    const double r = 1.0 / radix;
+    double v = 0;
+    for (int k = n - 1; k >= 0; --k) {
+        v = std::fma(v, r, digits[k]);
+    }
+    return v;
+}
+
+extern "C" void mp_unexp_d2mp(int n, int radix, double value, int16_t *digits) {
+    assert(valid_radix(radix) && value >= 0);
+    double v = value;
+    for (int k = 0; k < n; ++k) {
+        const double t = std::trunc(v);
+        if (t >= radix) {
+            // Rounded up to radix: saturate; v stays radix from here on.
+            digits[k] = static_cast<int16_t>(radix - 1);
+            v = radix;
+        } else {
+            digits[k] = static_cast<int16_t>(t);
+        }
+        v = (v - digits[k]) * radix;
+    }
+}
+
+// Doubles the length until radix^L carries a double's 52 bits.
+extern "C" int mp_get_nfft_init(int radix, int nfft_max) {
+    assert(valid_radix(radix));
+    int length = 1;
+    double power = radix; // radix^length
+    do {
+        power *= power;
+        length *= 2;
+    } while (power * epsilon < 1 && length < nfft_max);
+    return length;
+}
+
+namespace {
+
+// Scales a positive double m into [1, radix) by whole powers of the radix,
+// lowering *exponent by one for each.
+inline double scaled_up(double m, int radix, int32_t *exponent) {
+    while (m < 1) {
+        m *= radix;
+        --*exponent;
+    }
+    return m;
+}
+
+} // namespace
+
+extern "C" void mp_inv_init(int n, int radix, const mp_number *in, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix) && in->sign != 0 && in != out);
+    // 1/in = (1/h) radix^-exponent with 1/h in (1/radix, 1].
+    int32_t exponent = -in->exponent;
+    const double m = scaled_up(1 / mp_unexp_mp2d(n, radix, in->digit), radix, &exponent);
+    out->sign = in->sign;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, m, out->digit);
+}
+
+extern "C" void mp_sqrt_init(int n, int radix, const mp_number *in, mp_number *out,
+                             mp_number *out_rev) {
+    assert(n >= 1 && valid_radix(radix) && in->sign > 0 && in != out && out != out_rev);
+    // in = h radix^E: an odd E lends one radix to the mantissa.
+    const int32_t e = in->exponent;
+    const double h = mp_unexp_mp2d(n, radix, in->digit);
+    double s = (e & 1) != 0 ? std::sqrt(h * radix) : std::sqrt(h);
+    int32_t exponent = e >> 1; // floor(E/2)
+    s = scaled_up(s, radix, &exponent);
+    out->sign = 1;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, s, out->digit);
+
+    int32_t rev_exponent = -exponent;
+    const double m = scaled_up(1 / s, radix, &rev_exponent);
+    out_rev->sign = 1;
+    out_rev->exponent = rev_exponent;
+    mp_unexp_d2mp(n, radix, m, out_rev->digit);
+}
+
+extern "C" void mp_invisqrt_init(int n, int radix, int x, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix) && x >= 1);
+    int32_t exponent = 0;
+    const double m = scaled_up(std::sqrt(1.0 / x), radix, &exponent);
+    out->sign = 1;
+    out->exponent = exponent;
+    mp_unexp_d2mp(n, radix, m, out->digit);
+}
+
+// x <- x + x (1 - in x). The residual's exponent tells how many digits of x
+// were right; x needs only its leading half, and the fresh digits sit below
+// position shift, so in's digits from there on finish the product in x_hi.
+extern "C" int mp_inv_newton(int n, int radix, const mp_number *in, mp_number *inout,
+                             mp_number *tmp1, mp_number *tmp2, int nfft, double *fft1,
+                             double *fft2) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != inout && tmp1 != tmp2 && fft1 != fft2);
+    const int shift = nfft / 2 + 1;
+    const int n_h = std::max(n - shift, n / 2 + 1);
+
+    mp_round(n, radix, shift, inout);
+    mp_mulh(n, radix, inout, in, tmp1, nfft, fft1, fft2); // fft1 keeps x_hi
+    mp_load_1(n, radix, tmp2);
+    mp_sub(n, radix, tmp2, tmp1, tmp2);
+    mp_mulh_use_in1fft(n, radix, fft1, shift, in, tmp1, nfft, fft2);
+    mp_sub(n_h, radix, tmp2, tmp1, tmp2);
+    const int prc = tmp2->sign == 0 ? nfft + 1 : -tmp2->exponent;
+
+    mp_mulh_use_in1fft(n_h, radix, fft1, 0, tmp2, tmp2, nfft, fft2);
+    mp_add(n, radix, inout, tmp2, inout);
+    return prc;
+}
+
+// Coupled step for s ~ sqrt(in) and r ~ 1/s: r <- r + r (1 - s r) at half
+// precision, then s <- s + r (in - s^2)/2. The transform of s from the
+// product s r is squared for in - s^2, and the transform of the rounded r
+// stays in fft1 for the next step, whose r^2 at this length reuses it.
+extern "C" int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *inout,
+                              mp_number *inout_rev, mp_number *tmp, int nfft, double *fft1,
+                              double *fft2, int *n_fft1) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != inout && inout != inout_rev && tmp != inout && tmp != inout_rev);
+    assert(fft1 != fft2 && n_fft1 != nullptr);
+    const int half = nfft / 2;
+    const int shift = half + 1;
+    const int q = std::max(half, 2);
+    const int n_h = std::max(n / 2 + 1, n - shift);
+
+    // r^2 at half the length; r is already rounded so when the last step left it.
+    mp_round(n_h, radix, q / 2 + 1, inout_rev);
+    if (*n_fft1 == q) {
+        mp_squh_use_in1fft(n_h, radix, fft1, tmp, q);
+    } else {
+        mp_squh(n_h, radix, inout_rev, tmp, q, fft1);
+    }
+    mp_round(n, radix, shift, inout);
+    mp_mulh(n_h, radix, inout, tmp, tmp, nfft, fft1, fft2); // fft1 keeps s_hi
+    mp_sub(n_h, radix, inout_rev, tmp, tmp);
+    mp_add(n_h, radix, inout_rev, tmp, inout_rev);
+
+    mp_squh_use_in1fft(n, radix, fft1, tmp, nfft);
+    mp_sub(n, radix, in, tmp, tmp);
+    // Correct digits of s: the places between in and its residual, one more
+    // when the residual's leading digit is the smaller.
+    const int prc = tmp->sign == 0
+                        ? nfft + 1
+                        : (in->exponent - tmp->exponent) + (tmp->digit[0] < in->digit[0] ? 1 : 0);
+
+    mp_round(n_h, radix, shift, inout_rev);
+    mp_mulh(n_h, radix, inout_rev, tmp, tmp, nfft, fft1, fft2); // fft1 keeps r_hi
+    *n_fft1 = nfft;
+    mp_idiv_2(n_h, radix, tmp, tmp);
+    mp_add(n, radix, inout, tmp, inout);
+    return prc;
+}
+
+// y <- y + y (1 - x y^2)/2; the transform of y from the square finishes the
+// correction.
+extern "C" int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_number *tmp1,
+                                  mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 1 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(inout != tmp1 && inout != tmp2 && tmp1 != tmp2 && fft1 != fft2);
+    const int shift = nfft / 2 + 1;
+    const int n_h = std::max(n - shift, n / 2 + 1);
+
+    mp_round(n, radix, shift, inout);
+    mp_squh_save_infft(n, radix, inout, tmp1, nfft, fft1, fft2); // fft1 keeps y_hi
+    mp_imul(n, radix, tmp1, x, tmp1);
+    mp_load_1(n, radix, tmp2);
+    mp_sub(n, radix, tmp2, tmp1, tmp2);
+    const int prc = tmp2->sign == 0 ? nfft + 1 : -tmp2->exponent;
+
+    mp_mulh_use_in1fft(n_h, radix, fft1, 0, tmp2, tmp2, nfft, fft2);
+    mp_idiv_2(n_h, radix, tmp2, tmp2);
+    mp_add(n, radix, inout, tmp2, inout);
+    return prc;
+}
+
+namespace {
+
+// The drivers' length schedule: from the start length up to nfft, doubling
+// after each step unless the step gained too few digits. A step that
+// returned prc had about 2 prc correct digits afterwards: the length is
+// repeated when that is under two thirds of its n_l - 2 digits, and once, at
+// the first length reaching nfft/8, when it is at most all of them.
+template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step step) {
+    int length = mp_get_nfft_init(radix, nfft);
+    int strict_factor = 8;
+    do {
+        const int n_l = std::min(length + 2, n);
+        const int prc = step(n_l, length);
+        bool repeat = false;
+        if (strict_factor * int64_t{length} >= nfft) {
+            strict_factor = 0;
+            repeat = 2 * prc <= n_l - 2;
+        } else {
+            repeat = 3 * prc < n_l - 2;
+        }
+        if (!repeat) {
+            length *= 2;
+        }
+    } while (length <= nfft);
+}
+
+inline int start_digits(int n, int radix, int nfft) {
+    return std::min(mp_get_nfft_init(radix, nfft) + 2, n);
+}
+
+} // namespace
+
+extern "C" int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1,
+                      mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != out && tmp1 != tmp2 && fft1 != fft2);
+    if (in->sign == 0) {
+        return -1;
+    }
+    mp_inv_init(start_digits(n, radix, nfft), radix, in, out);
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_inv_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2);
+    });
+    return 0;
+}
+
+// tmp1 carries 1/sqrt(in) through the steps and keeps it at the end.
+extern "C" int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1,
+                       mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(in != out && tmp1 != tmp2 && fft1 != fft2);
+    if (in->sign < 0) {
+        return -1;
+    }
+    if (in->sign == 0) {
+        mp_load_0(n, radix, out);
+        return 0;
+    }
+    mp_sqrt_init(start_digits(n, radix, nfft), radix, in, out, tmp1);
+    int n_fft1 = 0;
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_sqrt_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2, &n_fft1);
+    });
+    return 0;
+}
+
+extern "C" int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *tmp1,
+                           mp_number *tmp2, int nfft, double *fft1, double *fft2) {
+    assert(n >= 2 && n <= nfft + 2 && valid_radix(radix) && valid_nfft(nfft));
+    assert(out != tmp1 && tmp1 != tmp2 && fft1 != fft2);
+    if (x < 1) {
+        return -1;
+    }
+    mp_invisqrt_init(start_digits(n, radix, nfft), radix, x, out);
+    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+        return mp_invisqrt_newton(n_l, radix, x, out, tmp1, tmp2, length, fft1, fft2);
+    });
+    return 0;
 }
 
 // ---- Decimal text ----

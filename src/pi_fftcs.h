@@ -82,6 +82,157 @@ void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude, double in2
 /* out = in / 2; exact when digit[0] is 1, else the last half is dropped. */
 void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out);
 
+/* ---- FFT multiplication ----
+ *
+ * An FFT work array is nfft + 2 doubles (nfft a power of two >= 2):
+ *   d[0]          exponent cell: the exponent of the packed operand, after a
+ *                 product the sum of the operands' exponents;
+ *   d[1 .. nfft]  data part: packed values, then their transform as nfft/2
+ *                 interleaved complex numbers (cdft's layout);
+ *   d[nfft + 1]   lead cell: sign * leading digit of the operand, after a
+ *                 product the product of the lead cells.
+ * An operand holds at most nfft/2 + 1 digits: its leading digit, the next
+ * digit plus a carry and then balanced digits in -radix/2 ... radix/2 - 1.
+ * "Frequency form" is the data part after the forward transform and the
+ * real-to-complex split; such an array can be multiplied again without a new
+ * forward transform. A backward-transformed product holds nfft/2 times the
+ * terms of the cyclic convolution, term nfft wrapped onto term 0. */
+
+/* Packs in's digits from position shift on (at most nfft/2 + 1 of them) into d. */
+void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d);
+
+/* Converts the product terms in d into out's first n digits with exact carry
+ * release, rebuilding the wrapped term from the lead cell. Digits from n on
+ * are left untouched; d is no longer a valid product afterwards. */
+void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out);
+
+/* Frequency-domain products of work arrays; the result is transformed back
+ * unless stated otherwise.
+ *   cmul:        d2 <- d1 * d2; d1 left in frequency form.
+ *   cmul_nt_d1:  the same with d1 already in frequency form (read only).
+ *   cmul_nt_d2:  the same with d2 already in frequency form; d1 left in it.
+ *   cmul_nt_out: d2 <- d1 * d2 left as product bins; d1 left in frequency form.
+ *   cmul_nt_d1_add: d3 (product bins) += d1 (frequency form) * d2, then d3 is
+ *                transformed back; d2 left in frequency form, d3's exponent
+ *                cell untouched.
+ *   csqu:        d1 <- d1^2.
+ *   csqu_nt_d1:  d1 <- d1^2 with d1 already in frequency form.
+ *   csqu_save_d1: d2 <- d1^2; d1 left in frequency form. */
+void mp_mul_cmul(int nfft, double *d1, double *d2);
+void mp_mul_cmul_nt_d1(int nfft, const double *d1, double *d2);
+void mp_mul_cmul_nt_d2(int nfft, double *d1, double *d2);
+void mp_mul_cmul_nt_out(int nfft, double *d1, double *d2);
+void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3);
+void mp_mul_csqu(int nfft, double *d1);
+void mp_mul_csqu_nt_d1(int nfft, double *d1);
+void mp_mul_csqu_save_d1(int nfft, double *d1, double *d2);
+
+/* Bin-pair kernels on data parts (nfft > 2): the centre bin and the pairs
+ * (j, nfft - j) of a real transform, split into frequency form, multiplied
+ * and merged back for the backward transform. Names say which operand is
+ * already in frequency form (nt_in1, nt_in2, nt_in) and which result stays
+ * as product bins (nt_out). */
+void mp_mul_rcmul(int nfft, double *a, double *b);
+void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b);
+void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b);
+void mp_mul_rcmul_nt_out(int nfft, double *a, double *b);
+void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum);
+void mp_mul_rcsqu(int nfft, double *a);
+void mp_mul_rcsqu_nt_in(int nfft, double *a);
+void mp_mul_rcsqu_save(int nfft, double *a, double *b);
+
+/* Twice the worst distance from whole numbers of the terms of a worst-case
+ * square of min(n, nfft/2 + 1) digits in d: 0 ... 1, used to choose the radix. */
+double mp_mul_radix_test(int n, int radix, int nfft, double *d);
+/* The worst distance from whole numbers of the product terms in d (a
+ * backward-transformed product); changes the lead cell as mp_mul_d2i does. */
+double mp_mul_d2i_test(int radix, int nfft, double *d);
+
+/* ---- Full and half-precision products ----
+ *
+ * With h = nfft/2 + 1, x_hi is x's first min(h, n) digits and x_lo the next
+ * up to h digits from the split index, x's first non-zero digit at or after
+ * position h. tmp must be distinct from every other argument; d1, d2, d3 are
+ * distinct work arrays. A "kept transform" is an operand's leading part left
+ * in frequency form in d1 by one routine for a later one.
+ *   mp_mul:    in1 * in2 to n digits (hi*hi + hi*lo + lo*hi); keeps in2_hi in d2.
+ *   mp_squ:    in^2 to n digits.
+ *   mp_mulhf:  in1_hi * in2 to n digits; keeps in1_hi in d1.
+ *   mp_mulhf_use_in1fft: X * in2 with X kept in d1 (unchanged).
+ *   mp_squhf_use_infft:  X * in with X = in_hi kept in d1 (used up).
+ *   mp_mulh:   in1_hi * in2_hi, exact for n >= nfft + 2; keeps in1_hi in d1.
+ *   mp_mulh_use_in1fft:  X * (in2 from its first non-zero digit at or after
+ *              position shift, up to h digits), X kept in d1 (unchanged).
+ *   mp_squh:   in_hi^2.
+ *   mp_squh_save_infft:  in_hi^2; keeps in_hi in d1.
+ *   mp_squh_use_in1fft:  X^2 with X kept in d1 (used up). */
+void mp_mul(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out,
+            mp_number *tmp, int nfft, double *d1, double *d2, double *d3);
+void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp, int nfft,
+            double *d1, double *d2);
+void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out,
+              mp_number *tmp, int nfft, double *d1, double *d2);
+void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp_number *in2, mp_number *out,
+                         mp_number *tmp, int nfft, double *d2);
+void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number *in, mp_number *out,
+                        mp_number *tmp, int nfft, double *d2);
+void mp_mulh(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out, int nfft,
+             double *d1, double *d2);
+void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift, const mp_number *in2,
+                        mp_number *out, int nfft, double *d2);
+void mp_squh(int n, int radix, const mp_number *in, mp_number *out, int nfft, double *d1);
+void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_number *out, int nfft, double *d1,
+                        double *d2);
+void mp_squh_use_in1fft(int n, int radix, double *d1, mp_number *out, int nfft);
+
+/* ---- Newton iterations ----
+ *
+ * Reciprocal, square root and reciprocal square root of a small integer by
+ * Newton steps whose FFT length doubles from a double-precision start value
+ * up to nfft (a length is repeated when a step gained too few digits). in,
+ * out, the scratch numbers tmp1 and tmp2 and the work arrays fft1 and fft2
+ * must all be distinct; n <= nfft + 2.
+ *   mp_inv:      out = 1/in; -1 with out untouched when in is zero.
+ *   mp_sqrt:     out = sqrt(in), and tmp1 = 1/sqrt(in) to about half the
+ *                digits; -1 with out untouched when in is negative.
+ *   mp_invisqrt: out = 1/sqrt(x); -1 with out untouched when x < 1.
+ * The steps return the number of leading digits in which the approximation
+ * they were given was already right (nfft + 1 when its residual vanished). */
+int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1, mp_number *tmp2,
+           int nfft, double *fft1, double *fft2);
+int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp1, mp_number *tmp2,
+            int nfft, double *fft1, double *fft2);
+int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *tmp1, mp_number *tmp2, int nfft,
+                double *fft1, double *fft2);
+
+/* One step at FFT length nfft on n digits. mp_sqrt_newton improves inout
+ * (about sqrt(in)) and inout_rev (about 1/inout) together; *n_fft1 is the
+ * length of the transform of inout_rev kept in fft1 by the previous step (0
+ * for none) and is updated for the next one. */
+int mp_inv_newton(int n, int radix, const mp_number *in, mp_number *inout, mp_number *tmp1,
+                  mp_number *tmp2, int nfft, double *fft1, double *fft2);
+int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *inout, mp_number *inout_rev,
+                   mp_number *tmp, int nfft, double *fft1, double *fft2, int *n_fft1);
+int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_number *tmp1, mp_number *tmp2,
+                       int nfft, double *fft1, double *fft2);
+
+/* The first FFT length of the iterations: the smallest power of two L >= 2
+ * with radix^L >= 2^52, or the first one reaching nfft_max. */
+int mp_get_nfft_init(int radix, int nfft_max);
+
+/* Start values in double precision, written into the first n digits of the
+ * targets (later digits are left as they are): 1/in; sqrt(in) and
+ * 1/sqrt(in); 1/sqrt(x). */
+void mp_inv_init(int n, int radix, const mp_number *in, mp_number *out);
+void mp_sqrt_init(int n, int radix, const mp_number *in, mp_number *out, mp_number *out_rev);
+void mp_invisqrt_init(int n, int radix, int x, mp_number *out);
+
+/* The mantissa of n digits as a double in [1, radix) for a normalised
+ * number, and n digits of a double in [0, radix); a value that reaches radix
+ * saturates every digit from there on at radix - 1. */
+double mp_unexp_mp2d(int n, int radix, const int16_t *digits);
+void mp_unexp_d2mp(int n, int radix, double value, int16_t *digits);
+
 /* ---- Decimal text ---- */
 
 /* Reads a decimal number such as "  -1 234.5e-3" into out (radix

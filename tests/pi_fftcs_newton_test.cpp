@@ -1,0 +1,189 @@
+#include "pi_fftcs_newton_support.h"
+
+#include <cstdio>
+
+namespace {
+
+using namespace pi_fftcs_test;
+
+// 1/x, sqrt(x) and 1/sqrt(k) against MPFR at every length up to 2^18 and
+// every radix the rule accepts there.
+TEST(MpNewton, MatchMpfrAtEveryLengthAndAcceptedRadix) {
+    NewtonErrors worst;
+    for (int nfft = 4; nfft <= 1 << 18; nfft *= 2) {
+        const int trials = nfft <= 64 ? 20 : nfft <= 4096 ? 5 : nfft <= 1 << 15 ? 2 : 1;
+        for_each_accepted_radix(nfft, [&](int log10_radix) {
+            check_newton(nfft, log10_radix, 104729u * nfft + log10_radix, trials, &worst);
+        });
+    }
+    print_newton_errors(worst);
+}
+
+// Zero and negative arguments are refused without touching out; the square
+// root of zero is zero.
+TEST(MpNewton, RefusedArgumentsLeaveOutUntouched) {
+    const int nfft = 16;
+    const int n = nfft + 2;
+    Work fft1(nfft), fft2(nfft);
+    Number out = garbage(n, 10000), tmp1(n), tmp2(n);
+    const Number before = out;
+    const Number zero(n, 0, 0, {});
+    const Number negative(n, -1, 2, {7, 1});
+
+    EXPECT_EQ(mp_inv(n, 10000, zero.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                     fft2.get()),
+              -1);
+    EXPECT_EQ(mp_sqrt(n, 10000, negative.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                      fft2.get()),
+              -1);
+    for (const int x : {0, -1, -8}) {
+        EXPECT_EQ(mp_invisqrt(n, 10000, x, out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                              fft2.get()),
+                  -1);
+    }
+    EXPECT_TRUE(same_number(out, before));
+
+    EXPECT_EQ(mp_sqrt(n, 10000, zero.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                      fft2.get()),
+              0);
+    EXPECT_TRUE(same_number(out, zero));
+}
+
+// Known values in radix 10000 (digits checked with MPFR): 1/3, sqrt(50000) from an
+// odd exponent, 1/sqrt(8) as the pi driver starts it.
+TEST(MpNewton, KnownLeadingDigits) {
+    const int nfft = 64;
+    const int n = nfft + 2;
+    Work fft1(nfft), fft2(nfft);
+    Number out(n), tmp1(n), tmp2(n);
+    auto leading = [&](int count) { return std::vector<int>(out->digit, out->digit + count); };
+
+    const Number three(n, 1, 0, {3});
+    mp_inv(n, 10000, three.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(), fft2.get());
+    EXPECT_EQ(out->sign, 1);
+    EXPECT_EQ(out->exponent, -1);
+    EXPECT_EQ(leading(n - 1), std::vector<int>(n - 1, 3333));
+
+    const Number fifty_thousand(n, 1, 1, {5});
+    mp_sqrt(n, 10000, fifty_thousand.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+            fft2.get());
+    EXPECT_EQ(out->exponent, 0);
+    EXPECT_EQ(leading(4), (std::vector<int>{223, 6067, 9774, 9978}));
+    // tmp1 keeps 1/sqrt(50000) = 0.0044721359549995793928...
+    EXPECT_EQ(tmp1->exponent, -1);
+    EXPECT_EQ(std::vector<int>(tmp1->digit, tmp1->digit + 4),
+              (std::vector<int>{44, 7213, 5954, 9995}));
+
+    mp_invisqrt(n, 10000, 8, out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(), fft2.get());
+    EXPECT_EQ(out->exponent, -1);
+    EXPECT_EQ(leading(5), (std::vector<int>{3535, 5339, 593, 2737, 6220}));
+}
+
+// A step returns how many leading digits its approximation had right: the
+// exponent of the residual, or nfft + 1 when the residual vanishes.
+TEST(MpNewton, StepsReportThePrecisionTheyWereGiven) {
+    const int nfft = 16;
+    const int n = nfft + 2;
+    Work fft1(nfft), fft2(nfft);
+    Number tmp1(n), tmp2(n);
+
+    const Number three(n, 1, 0, {3});
+    Number x(n, 1, -1, {3, 3, 3, 3}); // 0.3333: 1 - 3x = 1e-4
+    EXPECT_EQ(mp_inv_newton(n, 10, three.get(), x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                            fft2.get()),
+              4);
+    EXPECT_EQ(x->exponent, -1);
+    EXPECT_EQ(std::vector<int>(x->digit, x->digit + 8), std::vector<int>(8, 3));
+
+    const Number two(n, 1, 0, {2});
+    Number half(n, 1, -1, {5});
+    EXPECT_EQ(mp_inv_newton(n, 10, two.get(), half.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                            fft2.get()),
+              nfft + 1);
+    EXPECT_TRUE(same_number(half, Number(n, 1, -1, {5})));
+
+    Number y(n, 1, -1, {5});
+    EXPECT_EQ(
+        mp_invisqrt_newton(n, 10, 4, y.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(), fft2.get()),
+        nfft + 1);
+    EXPECT_TRUE(same_number(y, Number(n, 1, -1, {5})));
+
+    const Number four(n, 1, 0, {4});
+    Number s(n, 1, 0, {2}), r(n, 1, -1, {5});
+    int kept = 0;
+    EXPECT_EQ(mp_sqrt_newton(n, 10, four.get(), s.get(), r.get(), tmp1.get(), nfft, fft1.get(),
+                             fft2.get(), &kept),
+              nfft + 1);
+    EXPECT_TRUE(same_number(s, Number(n, 1, 0, {2})));
+}
+
+TEST(MpNewtonStart, FirstLengthCarriesADouble) {
+    EXPECT_EQ(mp_get_nfft_init(10, 1 << 21), 16);
+    EXPECT_EQ(mp_get_nfft_init(100, 1 << 21), 8);
+    EXPECT_EQ(mp_get_nfft_init(1000, 1 << 21), 8);
+    EXPECT_EQ(mp_get_nfft_init(10000, 1 << 21), 4);
+    // Below the natural start: the first doubling that reaches nfft_max.
+    EXPECT_EQ(mp_get_nfft_init(10, 2), 2);
+    EXPECT_EQ(mp_get_nfft_init(10, 1), 2);
+    EXPECT_EQ(mp_get_nfft_init(10, 8), 8);
+    EXPECT_EQ(mp_get_nfft_init(100, 4), 4);
+    EXPECT_EQ(mp_get_nfft_init(10000, 2), 2);
+}
+
+TEST(MpNewtonStart, DoubleConversionsAndSaturation) {
+    const int16_t digits[] = {1, 2, 5};
+    EXPECT_EQ(mp_unexp_mp2d(3, 10, digits), 1.25);
+    EXPECT_EQ(mp_unexp_mp2d(0, 10, digits), 0);
+    const int16_t big[] = {9999, 5000};
+    EXPECT_EQ(mp_unexp_mp2d(2, 10000, big), 9999.5);
+
+    int16_t out[5];
+    mp_unexp_d2mp(3, 10, 3.25, out);
+    EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{3, 2, 5}));
+    mp_unexp_d2mp(5, 10, 10.0, out);
+    EXPECT_EQ(std::vector<int>(out, out + 5), std::vector<int>(5, 9));
+    mp_unexp_d2mp(4, 100, 250.5, out);
+    EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(4, 99));
+}
+
+// Start values fill only their first n0 digits (the rest stays as it was).
+TEST(MpNewtonStart, StartValuesFromDoubles) {
+    const int n = 10;
+    const int n0 = 6;
+    auto digits = [](const Number &x, int count) {
+        return std::vector<int>(x->digit, x->digit + count);
+    };
+    const Number three(n, -1, 2, {3});
+    Number out(n, 0, 0, std::vector<int>(n, 7));
+    mp_inv_init(n0, 10000, three.get(), out.get());
+    EXPECT_EQ(out->sign, -1);
+    EXPECT_EQ(out->exponent, -3);
+    EXPECT_EQ(digits(out, 3), (std::vector<int>{3333, 3333, 3333}));
+    EXPECT_EQ(std::vector<int>(out->digit + n0, out->digit + n), std::vector<int>(n - n0, 7));
+
+    // sqrt(5 * 10000): the odd exponent lends a radix to the mantissa.
+    const Number fifty_thousand(n, 1, 1, {5});
+    Number rev(n);
+    mp_sqrt_init(n0, 10000, fifty_thousand.get(), out.get(), rev.get());
+    EXPECT_EQ(out->sign, 1);
+    EXPECT_EQ(out->exponent, 0);
+    EXPECT_EQ(digits(out, 3), (std::vector<int>{223, 6067, 9774}));
+    EXPECT_EQ(rev->sign, 1);
+    EXPECT_EQ(rev->exponent, -1);
+    EXPECT_EQ(digits(rev, 3), (std::vector<int>{44, 7213, 5954}));
+
+    // An even negative exponent: sqrt(4e-4) = 2e-2.
+    const Number small(n, 1, -4, {4});
+    mp_sqrt_init(n0, 10, small.get(), out.get(), rev.get());
+    EXPECT_EQ(out->exponent, -2);
+    EXPECT_EQ(digits(out, 3), (std::vector<int>{2, 0, 0}));
+    EXPECT_EQ(rev->exponent, 1);
+    EXPECT_EQ(digits(rev, 3), (std::vector<int>{5, 0, 0}));
+
+    mp_invisqrt_init(n0, 10000, 8, out.get());
+    EXPECT_EQ(out->sign, 1);
+    EXPECT_EQ(out->exponent, -1);
+    EXPECT_EQ(digits(out, 3), (std::vector<int>{3535, 5339, 593}));
+}
+
+} // namespace

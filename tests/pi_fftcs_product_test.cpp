@@ -1,0 +1,217 @@
+#include "pi_fftcs_product_support.h"
+
+#include <cstdio>
+
+namespace {
+
+using namespace pi_fftcs_test;
+
+TEST(MpMulI2d, PacksBalancedDigitsFromTheEndWithTheSignInTheLeadCell) {
+    const int nfft = 8;
+    Work d(nfft);
+    // 9.999 in radix 10: 9 -> -1 carry 1, 9+1 -> 0 carry 1, then 9+1 at v[1].
+    const Number x(4, -1, 3, {9, 9, 9, 9});
+    mp_mul_i2d(4, 10, nfft, 0, x.get(), d.get());
+    const std::vector<double> expected = {3, 9, 10, 0, -1, 0, 0, 0, 0, -9};
+    EXPECT_EQ(std::vector<double>(d.get(), d.get() + nfft + 2), expected);
+
+    // From position 1 on: the lead digit 9 carries exponent 3 - 1.
+    const Number y(6, 1, 3, {1, 9, 5, 4, 5, 0});
+    mp_mul_i2d(6, 10, nfft, 1, y.get(), d.get());
+    const std::vector<double> from_one = {2, 9, 6, -5, -5, 0, 0, 0, 0, 9};
+    EXPECT_EQ(std::vector<double>(d.get(), d.get() + nfft + 2), from_one);
+
+    // Past the last digit: nothing but the exponent.
+    mp_mul_i2d(6, 10, nfft, 6, y.get(), d.get());
+    const std::vector<double> past_end = {-3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::vector<double>(d.get(), d.get() + nfft + 2), past_end);
+}
+
+// Small products whose digits are known: a two-digit leading product, signs
+// and a zero factor, with outputs that held garbage before.
+TEST(MpMulD2i, LeadingCarrySignAndZero) {
+    const int nfft = 4;
+    const int n = 4;
+    Work d1(nfft), d2(nfft);
+    const Number five(n, 1, 2, {5});
+    const Number minus_two(n, -1, -1, {2});
+    const Number zero(n, 0, 0, {});
+    Number out = garbage(n, 10);
+
+    mp_mulh(n, 10, five.get(), minus_two.get(), out.get(), nfft, d1.get(), d2.get());
+    EXPECT_TRUE(same_number(out, Number(n, -1, 2, {1}))) << "5e2 * -2e-1 = -1e2";
+
+    mp_mulh(n, 10, minus_two.get(), minus_two.get(), out.get(), nfft, d1.get(), d2.get());
+    EXPECT_TRUE(same_number(out, Number(n, 1, -2, {4})));
+
+    out = garbage(n, 10);
+    mp_mulh(n, 10, five.get(), zero.get(), out.get(), nfft, d1.get(), d2.get());
+    EXPECT_TRUE(same_number(out, zero));
+
+    // nfft = 2 has no bin pairs and no centre bin: the DC pair alone.
+    const Number a(n, 1, 0, {9, 9}), b(n, 1, 0, {9, 8});
+    out = garbage(n, 10);
+    mp_mulh(n, 10, a.get(), b.get(), out.get(), 2, d1.get(), d2.get());
+    EXPECT_TRUE(same_number(out, Number(n, 1, 1, {9, 7, 0, 2}))) << "9.9 * 9.8 = 97.02";
+}
+
+// Exactness against GMP at every length up to 2^16 for every radix the rule
+// accepts there.
+TEST(MpProducts, MatchGmpAtEveryLengthAndAcceptedRadix) {
+    ProductErrors worst;
+    for (int nfft = 2; nfft <= 1 << 16; nfft *= 2) {
+        const int trials = nfft <= 64 ? 40 : nfft <= 1024 ? 10 : nfft <= 8192 ? 5 : 2;
+        for_each_accepted_radix(nfft, [&](int log10_radix) {
+            check_products(nfft, log10_radix, 7919u * nfft + log10_radix, trials, &worst);
+        });
+    }
+    std::printf("largest distance from the exact product, units in the last place: mp_mul %g, "
+                "mp_squ %g, mp_mulhf %g, mp_squhf_use_infft %g\n",
+                worst.mul, worst.squ, worst.mulhf, worst.squhf);
+}
+
+// A routine reusing a kept transform must give the digits of the plain routine
+// that transforms the operand afresh.
+TEST(MpProducts, KeptTransformsGiveThePlainRoutinesDigits) {
+    for (const int nfft : {2, 4, 8, 512, 1024, 1 << 13}) {
+        for (const int log10_radix : {1, 4}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", radix " +
+                         std::to_string(radix_of(log10_radix)));
+            const int radix = radix_of(log10_radix);
+            const int n = nfft + 2;
+            std::mt19937_64 rng(31u * nfft + log10_radix);
+            Work d1(nfft), d2(nfft), fresh1(nfft), fresh2(nfft);
+            const Number x = shaped_number(n, nfft, radix, Shape::random, rng);
+            Number out(n), plain(n), tmp(n);
+
+            // mp_mulh, then further factors against the kept x_hi.
+            mp_mulh(n, radix, x.get(), x.get(), out.get(), nfft, d1.get(), d2.get());
+            for (int i = 0; i < 3; ++i) {
+                const Number y = shaped_number(n, nfft, radix, Shape::random, rng);
+                mp_mulh_use_in1fft(n, radix, d1.get(), 0, y.get(), out.get(), nfft, d2.get());
+                mp_mulh(n, radix, x.get(), y.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
+                EXPECT_TRUE(same_number(out, plain)) << "mp_mulh_use_in1fft, factor " << i;
+            }
+
+            // mp_squh_save_infft keeps x_hi as well.
+            const Number y = shaped_number(n, nfft, radix, Shape::gap, rng);
+            mp_squh_save_infft(n, radix, x.get(), out.get(), nfft, d1.get(), d2.get());
+            mp_squh(n, radix, x.get(), plain.get(), nfft, fresh1.get());
+            EXPECT_TRUE(same_number(out, plain)) << "mp_squh_save_infft";
+            mp_mulh_use_in1fft(n, radix, d1.get(), 0, y.get(), out.get(), nfft, d2.get());
+            mp_mulh(n, radix, x.get(), y.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
+            EXPECT_TRUE(same_number(out, plain)) << "mp_mulh_use_in1fft after the square";
+            mp_squh_use_in1fft(n, radix, d1.get(), out.get(), nfft);
+            mp_squh(n, radix, x.get(), plain.get(), nfft, fresh1.get());
+            EXPECT_TRUE(same_number(out, plain)) << "mp_squh_use_in1fft";
+
+            // mp_mulhf keeps x_hi for more half-by-full products and one square.
+            mp_mulhf(n, radix, x.get(), y.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get());
+            for (int i = 0; i < 2; ++i) {
+                const Number z = shaped_number(n, nfft, radix, Shape::gap, rng);
+                mp_mulhf_use_in1fft(n, radix, d1.get(), z.get(), out.get(), tmp.get(), nfft,
+                                    d2.get());
+                mp_mulhf(n, radix, x.get(), z.get(), plain.get(), tmp.get(), nfft, fresh1.get(),
+                         fresh2.get());
+                EXPECT_TRUE(same_number(out, plain)) << "mp_mulhf_use_in1fft, factor " << i;
+            }
+            mp_squhf_use_infft(n, radix, d1.get(), x.get(), out.get(), tmp.get(), nfft, d2.get());
+            mp_mulhf(n, radix, x.get(), x.get(), plain.get(), tmp.get(), nfft, fresh1.get(),
+                     fresh2.get());
+            EXPECT_TRUE(same_number(out, plain)) << "mp_squhf_use_infft";
+        }
+    }
+}
+
+// The factor of mp_mulh_use_in1fft starts at the first non-zero digit at or
+// after shift; nothing there gives zero.
+TEST(MpProducts, MulhUseIn1fftTakesTheFactorFromShift) {
+    const int nfft = 64;
+    const int n = nfft + 2;
+    for (const int log10_radix : {1, 3}) {
+        const int radix = radix_of(log10_radix);
+        std::mt19937_64 rng(99u + log10_radix);
+        Work d1(nfft), d2(nfft);
+        const Number x = shaped_number(n, nfft, radix, Shape::random, rng);
+        Number y = shaped_number(n, nfft, radix, Shape::random, rng);
+        for (int i = 10; i < 15; ++i) {
+            y->digit[i] = 0;
+        }
+        Number ignored(n);
+        mp_mulh(n, radix, x.get(), x.get(), ignored.get(), nfft, d1.get(), d2.get());
+        for (const int shift : {0, 7, 10, 13, n - 1, n, n + 5}) {
+            SCOPED_TRACE("radix " + std::to_string(radix) + ", shift " + std::to_string(shift));
+            // The factor: digits p ... p + h - 1 of y, the first carrying exponent e - p.
+            int p = shift;
+            while (p < n && y->digit[p] == 0) {
+                ++p;
+            }
+            Number factor(n, 0, 0, {});
+            if (p < n) {
+                factor->sign = y->sign;
+                factor->exponent = y->exponent - p;
+                for (int i = 0; i < nfft / 2 + 1 && p + i < n; ++i) {
+                    factor->digit[i] = y->digit[p + i];
+                }
+            }
+            Number out = garbage(n, radix);
+            mp_mulh_use_in1fft(n, radix, d1.get(), shift, y.get(), out.get(), nfft, d2.get());
+            EXPECT_TRUE(equals_exactly(
+                out,
+                product(exact_of(head_of(x, nfft), log10_radix), exact_of(factor, log10_radix)),
+                log10_radix));
+        }
+    }
+}
+
+// Radix 10 at small lengths is far from any rounding trouble, yet the test
+// sees the rounding that grows with the radix and the length.
+TEST(MpMulRadixTest, SmallValuesThatGrowWithRadixAndLength) {
+    for (int nfft = 2; nfft <= 64; nfft *= 2) {
+        Work d(nfft);
+        const double value = mp_mul_radix_test(nfft + 2, 10, nfft, d.get());
+        SCOPED_TRACE("nfft " + std::to_string(nfft));
+        EXPECT_GE(value, 0);
+        EXPECT_LT(value, 1e-10);
+    }
+    Work d(1 << 16);
+    const double radix10 = mp_mul_radix_test((1 << 16) + 2, 10, 1 << 16, d.get());
+    const double radix10000 = mp_mul_radix_test((1 << 16) + 2, 10000, 1 << 16, d.get());
+    EXPECT_GT(radix10, 0);
+    EXPECT_GT(radix10000, 1e5 * radix10);
+    EXPECT_LT(radix10000, 0.01);
+    Work small(1 << 8);
+    EXPECT_LT(mp_mul_radix_test((1 << 8) + 2, 10000, 1 << 8, small.get()), radix10000);
+}
+
+// Radix 10000 passes the rule at every length up to 2^16.
+TEST(MpMulRadixTest, RulePicksRadix10000UpTo2To16) {
+    for (int nfft = 2; nfft <= 1 << 16; nfft *= 2) {
+        SCOPED_TRACE("nfft " + std::to_string(nfft));
+        EXPECT_EQ(radix_rule_pick(radix_rule_error(nfft)), 4);
+    }
+}
+
+// mp_mul_d2i_test reads the error of a real product: a balanced-extreme
+// square errs far more than the square of 1.
+TEST(MpMulD2iTest, MeasuresTheRoundingOfAProduct) {
+    const int nfft = 1 << 12;
+    const int n = nfft + 2;
+    std::mt19937_64 rng(5);
+    Work d(nfft);
+    const Number big = shaped_number(n, nfft, 10000, Shape::balanced_max, rng);
+    mp_mul_i2d(n, 10000, nfft, 0, big.get(), d.get());
+    mp_mul_csqu(nfft, d.get());
+    const double big_error = mp_mul_d2i_test(10000, nfft, d.get());
+    const Number one(n, 1, 0, {1});
+    mp_mul_i2d(n, 10000, nfft, 0, one.get(), d.get());
+    mp_mul_csqu(nfft, d.get());
+    const double small_error = mp_mul_d2i_test(10000, nfft, d.get());
+    // The measure itself resolves about radix^2 * 2^-52 (2e-8 here).
+    EXPECT_GT(big_error, 1e-5);
+    EXPECT_LT(big_error, 0.01);
+    EXPECT_LT(small_error, 1e-7);
+    EXPECT_EQ(mp_mul_d2i_test(10, 0, d.get()), 0);
+}
+
+} // namespace

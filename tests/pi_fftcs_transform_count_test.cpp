@@ -1,0 +1,357 @@
+// Linked with -Wl,--wrap=cdft,--wrap=sincos: every transform and every
+// twiddle seed of the arithmetic passes through the counters below, so a
+// routine that transforms more often than its contract allows fails here.
+#include "pi_fftcs_product_support.h"
+
+#include <functional>
+
+extern "C" {
+void __real_cdft(int n, int sign, double *a);
+void __real_sincos(double x, double *s, double *c);
+void __wrap_cdft(int n, int sign, double *a);
+void __wrap_sincos(double x, double *s, double *c);
+}
+
+namespace {
+
+struct Transform {
+    int n;
+    bool forward;
+};
+
+struct Counters {
+    std::vector<Transform> transforms;
+    int sincos = 0;
+} counters;
+
+} // namespace
+
+extern "C" void __wrap_cdft(int n, int sign, double *a) {
+    counters.transforms.push_back({n, sign >= 0});
+    __real_cdft(n, sign, a);
+}
+
+extern "C" void __wrap_sincos(double x, double *s, double *c) {
+    ++counters.sincos;
+    __real_sincos(x, s, c);
+}
+
+namespace {
+
+using namespace pi_fftcs_test;
+
+struct Count {
+    int forward = 0;
+    int backward = 0;
+    bool operator==(const Count &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Count &c) {
+    return os << c.forward << " forward + " << c.backward << " backward";
+}
+
+// Transforms made by `call`, all of which must have length nfft.
+Count count_transforms(int nfft, const std::function<void()> &call) {
+    counters.transforms.clear();
+    call();
+    Count c;
+    for (const Transform &t : counters.transforms) {
+        EXPECT_EQ(t.n, nfft);
+        ++(t.forward ? c.forward : c.backward);
+    }
+    return c;
+}
+
+struct Expected {
+    const char *routine;
+    Count count;
+    std::function<void()> call;
+};
+
+TEST(TransformCounts, ProductsMakeExactlyTheirTransforms) {
+    for (const int nfft : {2, 16, 1024}) {
+        for (const Shape shape : {Shape::random, Shape::head_only}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", " + shape_name(shape));
+            const int n = nfft + 2;
+            std::mt19937_64 rng(nfft);
+            const Number a = shaped_number(n, nfft, 100, shape, rng);
+            const Number b = shaped_number(n, nfft, 100, shape, rng);
+            Number out(n), tmp(n);
+            Work w1(nfft), w2(nfft), w3(nfft);
+            double *d1 = w1.get(), *d2 = w2.get(), *d3 = w3.get();
+            // In this order, so that each routine that uses d1 finds what it needs.
+            const Expected table[] = {
+                {"mp_mul",
+                 {4, 2},
+                 [&] { mp_mul(n, 100, a.get(), b.get(), out.get(), tmp.get(), nfft, d1, d2, d3); }},
+                {"mp_squ",
+                 {2, 2},
+                 [&] { mp_squ(n, 100, a.get(), out.get(), tmp.get(), nfft, d1, d2); }},
+                {"mp_mulhf",
+                 {3, 2},
+                 [&] { mp_mulhf(n, 100, a.get(), b.get(), out.get(), tmp.get(), nfft, d1, d2); }},
+                {"mp_mulhf_use_in1fft",
+                 {2, 2},
+                 [&] { mp_mulhf_use_in1fft(n, 100, d1, b.get(), out.get(), tmp.get(), nfft, d2); }},
+                {"mp_squhf_use_infft",
+                 {1, 2},
+                 [&] { mp_squhf_use_infft(n, 100, d1, a.get(), out.get(), tmp.get(), nfft, d2); }},
+                {"mp_mulh",
+                 {2, 1},
+                 [&] { mp_mulh(n, 100, a.get(), b.get(), out.get(), nfft, d1, d2); }},
+                {"mp_mulh_use_in1fft",
+                 {1, 1},
+                 [&] { mp_mulh_use_in1fft(n, 100, d1, 3, b.get(), out.get(), nfft, d2); }},
+                {"mp_squh", {1, 1}, [&] { mp_squh(n, 100, a.get(), out.get(), nfft, d1); }},
+                {"mp_squh_save_infft",
+                 {1, 1},
+                 [&] { mp_squh_save_infft(n, 100, a.get(), out.get(), nfft, d1, d2); }},
+                {"mp_squh_use_in1fft",
+                 {0, 1},
+                 [&] { mp_squh_use_in1fft(n, 100, d1, out.get(), nfft); }},
+            };
+            for (const Expected &e : table) {
+                EXPECT_EQ(count_transforms(nfft, e.call), e.count) << e.routine;
+            }
+        }
+    }
+}
+
+TEST(TransformCounts, WrappersTransformOnlyWhatIsNotInFrequencyForm) {
+    const int nfft = 64;
+    Work d1(nfft), d2(nfft), d3(nfft);
+    auto count = [&](const std::function<void()> &call) { return count_transforms(nfft, call); };
+    EXPECT_EQ(count([&] { mp_mul_cmul(nfft, d1.get(), d2.get()); }), (Count{2, 1}));
+    EXPECT_EQ(count([&] { mp_mul_cmul_nt_d1(nfft, d1.get(), d2.get()); }), (Count{1, 1}));
+    EXPECT_EQ(count([&] { mp_mul_cmul_nt_d2(nfft, d1.get(), d2.get()); }), (Count{1, 1}));
+    EXPECT_EQ(count([&] { mp_mul_cmul_nt_out(nfft, d1.get(), d2.get()); }), (Count{2, 0}));
+    EXPECT_EQ(count([&] { mp_mul_cmul_nt_d1_add(nfft, d1.get(), d2.get(), d3.get()); }),
+              (Count{1, 1}));
+    EXPECT_EQ(count([&] { mp_mul_csqu(nfft, d1.get()); }), (Count{1, 1}));
+    EXPECT_EQ(count([&] { mp_mul_csqu_nt_d1(nfft, d1.get()); }), (Count{0, 1}));
+    EXPECT_EQ(count([&] { mp_mul_csqu_save_d1(nfft, d1.get(), d2.get()); }), (Count{1, 1}));
+}
+
+// One sincos per kernel call and one more per further block of 128 bin pairs.
+TEST(TransformCounts, KernelsSeedTheirTwiddlesOncePer128Pairs) {
+    for (const int nfft : {4, 8, 512, 1024, 2048, 1 << 16}) {
+        SCOPED_TRACE("nfft " + std::to_string(nfft));
+        const int pairs = nfft / 4 - 1;
+        const int expected = std::max(1, (pairs + 127) / 128);
+        Work a(nfft), b(nfft), c(nfft);
+        const std::function<void()> kernels[] = {
+            [&] { mp_mul_rcmul(nfft, a.get() + 1, b.get() + 1); },
+            [&] { mp_mul_rcmul_nt_in1(nfft, a.get() + 1, b.get() + 1); },
+            [&] { mp_mul_rcmul_nt_in2(nfft, a.get() + 1, b.get() + 1); },
+            [&] { mp_mul_rcmul_nt_out(nfft, a.get() + 1, b.get() + 1); },
+            [&] { mp_mul_rcmul_nt_in1_add(nfft, a.get() + 1, b.get() + 1, c.get() + 1); },
+            [&] { mp_mul_rcsqu(nfft, a.get() + 1); },
+            [&] { mp_mul_rcsqu_nt_in(nfft, a.get() + 1); },
+            [&] { mp_mul_rcsqu_save(nfft, a.get() + 1, b.get() + 1); },
+        };
+        for (size_t k = 0; k < std::size(kernels); ++k) {
+            counters.sincos = 0;
+            kernels[k]();
+            EXPECT_EQ(counters.sincos, expected) << "kernel " << k;
+        }
+    }
+}
+
+// ---- Newton iterations ----
+
+using Trace = std::vector<std::pair<int, bool>>; // (length, forward) per transform
+
+Trace trace_of(const std::function<void()> &call) {
+    counters.transforms.clear();
+    call();
+    Trace t;
+    for (const Transform &x : counters.transforms) {
+        t.emplace_back(x.n, x.forward);
+    }
+    return t;
+}
+
+void append(Trace &t, int length, std::initializer_list<bool> directions) {
+    for (const bool forward : directions) {
+        t.emplace_back(length, forward);
+    }
+}
+
+constexpr bool F = true;
+constexpr bool B = false;
+
+// Transforms of one step at length L. The reciprocal keeps x's transform for
+// both later products; the reciprocal root keeps y's from the square; the
+// square root squares s's kept transform and reuses r's from the previous
+// step when that step ran at half this length.
+void append_inv_step(Trace &t, int length) {
+    append(t, length, {F, F, B, F, B, F, B});
+}
+void append_invisqrt_step(Trace &t, int length) {
+    append(t, length, {F, B, F, B});
+}
+void append_sqrt_step(Trace &t, int length, int kept_length) {
+    const int q = std::max(length / 2, 2);
+    if (kept_length == q) {
+        append(t, q, {B});
+    } else {
+        append(t, q, {F, B});
+    }
+    append(t, length, {F, F, B, B, F, F, B});
+}
+
+// The drivers' length schedule, replayed with the public steps on copies:
+// lengths double from the start length, a length is kept when the step's
+// precision was short (a third of the digits, or once, at nfft/8, half).
+template <class Step> std::vector<int> replay_schedule(int n, int radix, int nfft, Step step) {
+    std::vector<int> lengths;
+    int length = mp_get_nfft_init(radix, nfft);
+    bool strict_pending = true;
+    while (length <= nfft) {
+        const int n_l = std::min(length + 2, n);
+        const int prc = step(n_l, length);
+        lengths.push_back(length);
+        bool keep = 3 * prc < n_l - 2;
+        if (strict_pending && 8 * length >= nfft) {
+            strict_pending = false;
+            keep = 2 * prc <= n_l - 2;
+        }
+        if (!keep) {
+            length *= 2;
+        }
+    }
+    return lengths;
+}
+
+TEST(TransformCounts, NewtonStepsReuseTheirKeptTransforms) {
+    const int nfft = 256;
+    const int n = nfft + 2;
+    Work fft1(nfft), fft2(nfft);
+    Number in(n, 1, 0, {3, 1, 4, 1, 5, 9, 2, 6}), x(n), tmp1(n), tmp2(n), rev(n);
+    Trace expected;
+
+    mp_inv_init(n, 10, in.get(), x.get());
+    append_inv_step(expected, nfft);
+    EXPECT_EQ(trace_of([&] {
+                  mp_inv_newton(n, 10, in.get(), x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                                fft2.get());
+              }),
+              expected);
+
+    expected.clear();
+    mp_invisqrt_init(n, 10, 8, x.get());
+    append_invisqrt_step(expected, nfft);
+    EXPECT_EQ(trace_of([&] {
+                  mp_invisqrt_newton(n, 10, 8, x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                                     fft2.get());
+              }),
+              expected);
+
+    // Without a kept transform the square root transforms r afresh; a step
+    // at twice the length then reuses what this one kept.
+    mp_sqrt_init(n, 10, in.get(), x.get(), rev.get());
+    int kept = 0;
+    expected.clear();
+    append_sqrt_step(expected, nfft / 2, 0);
+    EXPECT_EQ(trace_of([&] {
+                  mp_sqrt_newton(nfft / 2 + 2, 10, in.get(), x.get(), rev.get(), tmp1.get(),
+                                 nfft / 2, fft1.get(), fft2.get(), &kept);
+              }),
+              expected);
+    EXPECT_EQ(kept, nfft / 2);
+    expected.clear();
+    append_sqrt_step(expected, nfft, nfft / 2);
+    EXPECT_EQ(trace_of([&] {
+                  mp_sqrt_newton(n, 10, in.get(), x.get(), rev.get(), tmp1.get(), nfft, fft1.get(),
+                                 fft2.get(), &kept);
+              }),
+              expected);
+    EXPECT_EQ(kept, nfft);
+}
+
+// Each driver makes exactly the transforms of its schedule's steps, and the
+// same digits as the replayed schedule.
+TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
+    for (const int nfft : {2, 4, 64, 1 << 12}) {
+        for (const int log10_radix : {1, 4}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", radix " +
+                         std::to_string(radix_of(log10_radix)));
+            const int radix = radix_of(log10_radix);
+            const int n = nfft + 2;
+            std::mt19937_64 rng(nfft);
+            Number in = shaped_number(n, nfft, radix, Shape::random, rng);
+            in->sign = 1;
+            Work fft1(nfft), fft2(nfft);
+            Number out(n), tmp1(n), tmp2(n), replay(n), replay_tmp1(n), replay_tmp2(n);
+            const int start = std::min(mp_get_nfft_init(radix, nfft) + 2, n);
+
+            mp_inv_init(start, radix, in.get(), replay.get());
+            const auto inv_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_inv_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
+                                     replay_tmp2.get(), length, fft1.get(), fft2.get());
+            });
+            Trace expected;
+            for (const int length : inv_lengths) {
+                append_inv_step(expected, length);
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_inv(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft,
+                                 fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_inv";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_inv";
+
+            mp_invisqrt_init(start, radix, 8, replay.get());
+            const auto invisqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_invisqrt_newton(n_l, radix, 8, replay.get(), replay_tmp1.get(),
+                                          replay_tmp2.get(), length, fft1.get(), fft2.get());
+            });
+            expected.clear();
+            for (const int length : invisqrt_lengths) {
+                append_invisqrt_step(expected, length);
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_invisqrt(n, radix, 8, out.get(), tmp1.get(), tmp2.get(), nfft,
+                                      fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_invisqrt";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_invisqrt";
+
+            mp_sqrt_init(start, radix, in.get(), replay.get(), replay_tmp1.get());
+            int kept = 0;
+            const auto sqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
+                return mp_sqrt_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
+                                      replay_tmp2.get(), length, fft1.get(), fft2.get(), &kept);
+            });
+            expected.clear();
+            kept = 0;
+            for (const int length : sqrt_lengths) {
+                append_sqrt_step(expected, length, kept);
+                kept = length;
+            }
+            EXPECT_EQ(trace_of([&] {
+                          mp_sqrt(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft,
+                                  fft1.get(), fft2.get());
+                      }),
+                      expected)
+                << "mp_sqrt";
+            EXPECT_TRUE(same_number(out, replay)) << "mp_sqrt";
+
+            // Each schedule runs from the start length to nfft, doubling or
+            // repeating a length.
+            for (const auto *lengths : {&inv_lengths, &invisqrt_lengths, &sqrt_lengths}) {
+                ASSERT_FALSE(lengths->empty());
+                EXPECT_EQ(lengths->front(), mp_get_nfft_init(radix, nfft));
+                EXPECT_EQ(lengths->back(), nfft);
+                for (size_t i = 1; i < lengths->size(); ++i) {
+                    EXPECT_TRUE((*lengths)[i] == (*lengths)[i - 1] ||
+                                (*lengths)[i] == 2 * (*lengths)[i - 1]);
+                }
+            }
+        }
+    }
+}
+
+} // namespace
