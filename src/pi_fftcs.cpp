@@ -52,58 +52,6 @@ int compare_magnitudes(int n, int64_t d, const int16_t *a, const int16_t *b) {
     return 0;
 }
 
-// out = in1 + sign2 * |in2|, sign2 being in2's sign or its negation.
-void add_signed(int n, int radix, const mp_number *in1, int32_t sign2, const mp_number *in2,
-                mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
-    const int32_t sign1 = in1->sign;
-    const int32_t exp1 = in1->exponent;
-    const int32_t exp2 = in2->exponent;
-    const int64_t d = int64_t{exp1} - exp2;
-
-    if (sign1 * sign2 >= 0) {
-        // Same signs, or a zero operand whose digits add as zeros: add magnitudes.
-        int32_t sign = 0;
-        int32_t base = 0;
-        int carry = 0;
-        if (sign1 == 0 || sign2 == 0) {
-            sign = sign1 + sign2;
-            base = exp1 + exp2; // the zero operand has exponent 0
-            carry = mp_unexp_add(n, radix, 0, in1->digit, in2->digit, out->digit);
-        } else if (d >= 0) {
-            sign = sign1;
-            base = exp1;
-            carry = mp_unexp_add(n, radix, shift_for(d, n), in1->digit, in2->digit, out->digit);
-        } else {
-            sign = sign1;
-            base = exp2;
-            carry = mp_unexp_add(n, radix, shift_for(-d, n), in2->digit, in1->digit, out->digit);
-        }
-        out->sign = sign;
-        out->exponent = sign == 0 ? 0 : base + carry;
-        return;
-    }
-
-    // Opposite signs: subtract the smaller magnitude from the larger.
-    const int t = compare_magnitudes(n, d, in1->digit, in2->digit);
-    int32_t base = 0;
-    int removed = 0;
-    if (t >= 0) {
-        base = exp1;
-        removed = mp_unexp_sub(n, radix, shift_for(d, n), in1->digit, in2->digit, out->digit);
-    } else {
-        base = exp2;
-        removed = mp_unexp_sub(n, radix, shift_for(-d, n), in2->digit, in1->digit, out->digit);
-    }
-    if (removed == n) {
-        out->sign = 0;
-        out->exponent = 0;
-        return;
-    }
-    out->sign = sign1 * t;
-    out->exponent = base - removed;
-}
-
 } // namespace
 
 // ---- Linear-time arithmetic ----
@@ -234,6 +182,62 @@ extern "C" int mp_unexp_sub(int n, int radix, int exp_diff, const int16_t *in1, 
     return u;
 }
 
+namespace {
+
+// out = in1 + sign2 * |in2|, sign2 being in2's sign or its negation.
+void add_signed(int n, int radix, const mp_number *in1, int32_t sign2, const mp_number *in2,
+                mp_number *out) {
+    assert(n >= 1 && valid_radix(radix));
+    const int32_t sign1 = in1->sign;
+    const int32_t exp1 = in1->exponent;
+    const int32_t exp2 = in2->exponent;
+    const int64_t d = int64_t{exp1} - exp2;
+
+    if (sign1 * sign2 >= 0) {
+        // Same signs, or a zero operand whose digits add as zeros: add magnitudes.
+        int32_t sign = 0;
+        int32_t base = 0;
+        int carry = 0;
+        if (sign1 == 0 || sign2 == 0) {
+            sign = sign1 + sign2;
+            base = exp1 + exp2; // the zero operand has exponent 0
+            carry = mp_unexp_add(n, radix, 0, in1->digit, in2->digit, out->digit);
+        } else if (d >= 0) {
+            sign = sign1;
+            base = exp1;
+            carry = mp_unexp_add(n, radix, shift_for(d, n), in1->digit, in2->digit, out->digit);
+        } else {
+            sign = sign1;
+            base = exp2;
+            carry = mp_unexp_add(n, radix, shift_for(-d, n), in2->digit, in1->digit, out->digit);
+        }
+        out->sign = sign;
+        out->exponent = sign == 0 ? 0 : base + carry;
+        return;
+    }
+
+    // Opposite signs: subtract the smaller magnitude from the larger.
+    const int t = compare_magnitudes(n, d, in1->digit, in2->digit);
+    int32_t base = 0;
+    int removed = 0;
+    if (t >= 0) {
+        base = exp1;
+        removed = mp_unexp_sub(n, radix, shift_for(d, n), in1->digit, in2->digit, out->digit);
+    } else {
+        base = exp2;
+        removed = mp_unexp_sub(n, radix, shift_for(-d, n), in2->digit, in1->digit, out->digit);
+    }
+    if (removed == n) {
+        out->sign = 0;
+        out->exponent = 0;
+        return;
+    }
+    out->sign = sign1 * t;
+    out->exponent = base - removed;
+}
+
+} // namespace
+
 extern "C" void mp_add(int n, int radix, const mp_number *in1, const mp_number *in2,
                        mp_number *out) {
     add_signed(n, radix, in1, in2->sign, in2, out);
@@ -242,16 +246,6 @@ extern "C" void mp_add(int n, int radix, const mp_number *in1, const mp_number *
 extern "C" void mp_sub(int n, int radix, const mp_number *in1, const mp_number *in2,
                        mp_number *out) {
     add_signed(n, radix, in1, -in2->sign, in2, out);
-}
-
-extern "C" void mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
-    const int32_t sign = in2 > 0 ? in1->sign : in2 < 0 ? -in1->sign : 0;
-    mp_unsgn_imul(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
-    out->sign = sign;
-    if (sign == 0) {
-        out->exponent = 0;
-    }
 }
 
 // Products and quotients are exact in doubles: every value stays below 2^47,
@@ -298,19 +292,14 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
     }
 }
 
-extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
+extern "C" void mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
     assert(n >= 1 && valid_radix(radix));
-    if (in2 == 0) {
-        return -1;
-    }
-    const int32_t sign = in2 > 0 ? in1->sign : -in1->sign;
-    if (sign == 0) {
-        mp_load_0(n, radix, out);
-        return 0;
-    }
-    mp_unsgn_idiv(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
+    const int32_t sign = in2 > 0 ? in1->sign : in2 < 0 ? -in1->sign : 0;
+    mp_unsgn_imul(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
     out->sign = sign;
-    return 0;
+    if (sign == 0) {
+        out->exponent = 0;
+    }
 }
 
 // Long division; it runs upwards and reads only places at or after the one
@@ -351,6 +340,21 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
         out[i] = static_cast<int16_t>(q);
         remainder = static_cast<int>(x - in2 * q);
     }
+}
+
+extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
+    assert(n >= 1 && valid_radix(radix));
+    if (in2 == 0) {
+        return -1;
+    }
+    const int32_t sign = in2 > 0 ? in1->sign : -in1->sign;
+    if (sign == 0) {
+        mp_load_0(n, radix, out);
+        return 0;
+    }
+    mp_unsgn_idiv(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
+    out->sign = sign;
+    return 0;
 }
 
 // Halving with an even radix is exact digit by digit; a leading 1 becomes a
@@ -417,7 +421,7 @@ int64_t read_exponent(const char *text) {
     return negative ? -value : value;
 }
 
-// Floor division and its non-negative remainder.
+// Division rounded toward minus infinity.
 inline int64_t floor_div(int64_t a, int64_t b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }

@@ -1,0 +1,363 @@
+#include "main.h"
+
+#include <cstddef>
+#include <cstdio>
+
+extern "C" {
+#include "resources.h"
+}
+
+// The layout other code relies on: widgets first, then run control, result and probe.
+static_assert(offsetof(app_state, running) == 7 * sizeof(GtkWidget *));
+static_assert(offsetof(app_state, pressed) == offsetof(app_state, running) + 4);
+static_assert(offsetof(app_state, progress) == offsetof(app_state, running) + 8);
+static_assert(offsetof(app_state, total_steps) == offsetof(app_state, progress) + 8);
+static_assert(offsetof(app_state, last_posted_step) == offsetof(app_state, total_steps) + 4);
+static_assert(offsetof(app_state, result) == offsetof(app_state, last_posted_step) + 4);
+static_assert(offsetof(app_state, sysinfo) == offsetof(app_state, result) + sizeof(pi_result));
+
+extern "C" const char tessary_style_sheet[] =
+    "window {  background-color: #f5f5f5;}"
+    "#title {  font-size: 32px;  font-weight: bold;  color: #2c3e50;  padding: 20px;}"
+    "#results-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+    "border-radius: 16px;  padding: 16px;}"
+    "#results-title {  font-size: 20px;  font-weight: bold;  color: #000000;}"
+    ".result-row {  font-size: 14px;  color: #000000;}"
+    ".result-label {  font-weight: 600;  color: #000000;}"
+    ".result-value {  font-family: 'Courier New', monospace;  color: #000000;}"
+    "#sysinfo-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+    "border-radius: 16px;  padding: 16px;}"
+    ".sysinfo-row {  font-size: 12px;  color: #000000;}"
+    ".sysinfo-label {  font-weight: 600;  color: #808080;}"
+    ".sysinfo-value {  font-family: 'Courier New', monospace;}";
+
+namespace {
+
+constexpr int window_width = 400;
+constexpr int window_height = 510;
+constexpr char icon_path[] = "/com/tessary/gtk/icon.png";
+constexpr char empty_score_markup[] = "<span size='xx-large' weight='bold'>--</span>";
+constexpr char about_details[] = "A cross-platform Pi calculation benchmark\n"
+                                 "\n"
+                                 "Version 1.0.0\n"
+                                 "Copyright \u00a9 2026 the Tessary developers\n"
+                                 "\n"
+                                 "https://tessary.org";
+
+// Every box in the window stacks its children at their requested sizes.
+void pack(GtkWidget *box, GtkWidget *child, guint padding = 0) {
+    gtk_box_pack_start(GTK_BOX(box), child, FALSE, FALSE, padding);
+}
+
+void add_style_class(GtkWidget *widget, const char *style_class) {
+    gtk_style_context_add_class(gtk_widget_get_style_context(widget), style_class);
+}
+
+void set_margins(GtkWidget *widget, int start, int end, int top, int bottom) {
+    gtk_widget_set_margin_start(widget, start);
+    gtk_widget_set_margin_end(widget, end);
+    gtk_widget_set_margin_top(widget, top);
+    gtk_widget_set_margin_bottom(widget, bottom);
+}
+
+// The sheet applies to every window of the screen, the About dialog included.
+void install_style_sheet() {
+    g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, tessary_style_sheet, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
+                                              GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+// A missing or undecodable icon leaves the window without one, silently.
+void set_window_icon(GtkWindow *window) {
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GdkPixbuf) icon = gdk_pixbuf_new_from_resource(icon_path, &error);
+    if (!icon) {
+        return;
+    }
+    gtk_window_set_icon(window, icon);
+    GList *icons = g_list_append(nullptr, icon);
+    gtk_window_set_default_icon_list(icons);
+    g_list_free(icons);
+}
+
+GtkWidget *build_header_bar(app_state *state) {
+    GtkWidget *header = gtk_header_bar_new();
+    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header), TRUE);
+    gtk_header_bar_set_title(GTK_HEADER_BAR(header), "Tessary");
+
+    state->menu_button = gtk_button_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON);
+    gtk_widget_set_tooltip_text(state->menu_button, "Menu");
+    gtk_widget_set_can_focus(state->menu_button, FALSE);
+    g_signal_connect(state->menu_button, "clicked", G_CALLBACK(on_menu_button_clicked), state);
+    gtk_header_bar_pack_end(GTK_HEADER_BAR(header), state->menu_button);
+    return header;
+}
+
+GtkWidget *build_start_button(app_state *state) {
+    state->drawing_area = gtk_drawing_area_new();
+    GtkWidget *area = state->drawing_area;
+    gtk_widget_set_size_request(area, 160, 160);
+    gtk_widget_set_margin_top(area, 16);
+    gtk_widget_set_margin_bottom(area, 16);
+    gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect(area, "draw", G_CALLBACK(on_draw), state);
+    g_signal_connect(area, "button-press-event", G_CALLBACK(on_button_press), state);
+    g_signal_connect(area, "button-release-event", G_CALLBACK(on_button_release), state);
+    return area;
+}
+
+void on_menu_selection_done(GtkMenuShell *menu, gpointer) {
+    // A fresh menu is built on every click; drop this one once it has been used or dismissed.
+    gtk_widget_destroy(GTK_WIDGET(menu));
+}
+
+// START button geometry, from the drawing area's current allocation.
+struct button_geometry {
+    double centre_x;
+    double centre_y;
+    double outer_radius; // the ring's outer edge
+    double disc_radius() const { return outer_radius - 11; }
+    double ring_radius() const { return outer_radius - 4.5; } // a 9-wide pen: gap of 2 to the disc
+};
+
+button_geometry geometry_of(GtkWidget *area) {
+    const unsigned width = gtk_widget_get_allocated_width(area);
+    const unsigned height = gtk_widget_get_allocated_height(area);
+    return {width * 0.5, height * 0.5, (width < height ? width : height) * 0.5};
+}
+
+// On or inside the disc's edge; the ring band around it does not count.
+bool inside_disc(GtkWidget *area, double x, double y) {
+    const button_geometry g = geometry_of(area);
+    const double dx = x - g.centre_x;
+    const double dy = y - g.centre_y;
+    return dx * dx + dy * dy <= g.disc_radius() * g.disc_radius();
+}
+
+struct rgb {
+    double red, green, blue;
+};
+
+constexpr rgb background_colour = {0.960784, 0.960784, 0.960784};
+constexpr rgb track_colour = {0.8, 0.8, 0.8};
+constexpr rgb progress_colour = {0.298039, 0.686275, 0.313725};
+constexpr rgb running_disc_colour = {0.588235, 0.588235, 0.588235};
+constexpr rgb pressed_disc_colour = {0.176471, 0.470588, 0.823529};
+constexpr rgb idle_disc_colour = {0.258824, 0.529412, 0.960784};
+constexpr double full_turn = 6.283185307179586;
+constexpr double quarter_turn = 1.5707963267948966;
+
+void set_source(cairo_t *cr, const rgb &colour) {
+    cairo_set_source_rgba(cr, colour.red, colour.green, colour.blue, 1.0);
+}
+
+} // namespace
+
+GtkWidget *add_system_row(GtkBox *panel, const char *caption, const char *value) {
+    GtkWidget *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    add_style_class(row, "sysinfo-row");
+    pack(GTK_WIDGET(panel), row, 2);
+
+    GtkWidget *caption_label = gtk_label_new(caption);
+    gtk_widget_set_halign(caption_label, GTK_ALIGN_START);
+    add_style_class(caption_label, "sysinfo-label");
+    pack(row, caption_label);
+
+    GtkWidget *value_label = gtk_label_new(value);
+    gtk_widget_set_halign(value_label, GTK_ALIGN_END);
+    add_style_class(value_label, "sysinfo-value");
+    gtk_box_pack_end(GTK_BOX(row), value_label, FALSE, FALSE, 0);
+    return value_label;
+}
+
+GtkWidget *build_system_panel(const system_info *info) {
+    GtkWidget *panel = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_name(panel, "sysinfo-box");
+    set_margins(panel, 20, 20, 0, 20);
+    gtk_widget_set_size_request(panel, -1, 180);
+
+    if (!info->valid) {
+        GtkWidget *message = gtk_label_new(info->error_message);
+        gtk_widget_set_halign(message, GTK_ALIGN_CENTER);
+        gtk_label_set_line_wrap(GTK_LABEL(message), TRUE);
+        pack(panel, message);
+        return panel;
+    }
+
+    // Long model and OS texts are ellipsized so that they never widen the window.
+    auto ellipsize = [](GtkWidget *label) {
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+        gtk_label_set_max_width_chars(GTK_LABEL(label), 40);
+    };
+    GtkBox *box = GTK_BOX(panel);
+    ellipsize(add_system_row(box, "CPU:", info->cpu_model));
+
+    char cores[128];
+    std::snprintf(cores, sizeof cores, "%d cores (%d logical)", info->physical_cores,
+                  info->logical_cores);
+    add_system_row(box, "Cores:", cores);
+
+    if (info->cpu_mhz > 0) {
+        char frequency[64];
+        std::snprintf(frequency, sizeof frequency, "%d MHz", info->cpu_mhz);
+        add_system_row(box, "Frequency:", frequency);
+    }
+
+    char memory[64];
+    std::snprintf(memory, sizeof memory, "%lld MB", static_cast<long long>(info->memory_mb));
+    add_system_row(box, "Memory:", memory);
+
+    char os[256];
+    std::snprintf(os, sizeof os, "%s %s", info->os_name, info->kernel_release);
+    ellipsize(add_system_row(box, "OS:", os));
+
+    add_system_row(box, "Architecture:", info->architecture);
+    return panel;
+}
+
+GtkWidget *build_results_panel(app_state *state) {
+    GtkWidget *panel = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_name(panel, "results-box");
+    set_margins(panel, 20, 20, 16, 16);
+    gtk_widget_set_size_request(panel, -1, 100);
+
+    state->score_label = gtk_label_new(nullptr);
+    gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
+    gtk_widget_set_name(state->score_label, "results-title");
+    gtk_widget_set_halign(state->score_label, GTK_ALIGN_CENTER);
+    gtk_widget_set_margin_bottom(state->score_label, 10);
+    pack(panel, state->score_label);
+
+    state->time_label = gtk_label_new("--");
+    gtk_widget_set_halign(state->time_label, GTK_ALIGN_CENTER);
+    add_style_class(state->time_label, "result-value");
+    pack(panel, state->time_label);
+    return panel;
+}
+
+void activate(GtkApplication *app, gpointer) {
+    auto *state = static_cast<app_state *>(g_malloc0(sizeof(app_state)));
+    get_system_info(&state->sysinfo);
+    install_style_sheet();
+
+    state->window = gtk_application_window_new(app);
+    GtkWindow *window = GTK_WINDOW(state->window);
+    gtk_window_set_default_size(window, window_width, window_height);
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    set_window_icon(window);
+    gtk_window_set_titlebar(window, build_header_bar(state));
+
+    GtkWidget *column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(window), column);
+    pack(column, build_start_button(state));
+    state->results_box = build_results_panel(state);
+    pack(column, state->results_box);
+    state->sysinfo_box = build_system_panel(&state->sysinfo);
+    pack(column, state->sysinfo_box);
+
+    gtk_widget_show_all(state->window);
+}
+
+void on_menu_button_clicked(GtkButton *button, gpointer user_data) {
+    GtkWidget *menu = gtk_menu_new();
+    GtkWidget *about = gtk_menu_item_new_with_label("About");
+    g_signal_connect(about, "activate", G_CALLBACK(show_about_dialog), user_data);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
+    g_signal_connect(menu, "selection-done", G_CALLBACK(on_menu_selection_done), nullptr);
+    gtk_widget_show_all(menu);
+    // The menu's top-right corner hangs from the button's bottom-right corner.
+    gtk_menu_popup_at_widget(GTK_MENU(menu), GTK_WIDGET(button), GDK_GRAVITY_SOUTH_EAST,
+                             GDK_GRAVITY_NORTH_EAST, nullptr);
+}
+
+void show_about_dialog(GtkMenuItem *, gpointer user_data) {
+    const auto *state = static_cast<const app_state *>(user_data);
+    GtkWidget *dialog = gtk_message_dialog_new(GTK_WINDOW(state->window), GTK_DIALOG_MODAL,
+                                               GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "Tessary");
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", about_details);
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+// Background, the progress ring while running, the disc in the colour of its
+// state, and the word START centred on the disc by its ink.
+gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data) {
+    const auto *state = static_cast<const app_state *>(user_data);
+    const button_geometry g = geometry_of(widget);
+
+    cairo_set_source_rgb(cr, background_colour.red, background_colour.green,
+                         background_colour.blue);
+    cairo_paint(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_BEST);
+
+    if (state->running) {
+        cairo_set_line_width(cr, 9);
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        set_source(cr, track_colour);
+        cairo_arc(cr, g.centre_x, g.centre_y, g.ring_radius(), 0, full_turn);
+        cairo_stroke(cr);
+        if (state->progress > 0) {
+            // From the top, clockwise on screen.
+            set_source(cr, progress_colour);
+            cairo_arc(cr, g.centre_x, g.centre_y, g.ring_radius(), -quarter_turn,
+                      state->progress * full_turn - quarter_turn);
+            cairo_stroke(cr);
+        }
+    }
+
+    set_source(cr, state->running   ? running_disc_colour
+                   : state->pressed ? pressed_disc_colour
+                                    : idle_disc_colour);
+    cairo_arc(cr, g.centre_x, g.centre_y, g.disc_radius(), 0, full_turn);
+    cairo_fill(cr);
+
+    cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 32);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, "START", &extents);
+    cairo_move_to(cr, g.centre_x - extents.x_bearing - 0.5 * extents.width,
+                  g.centre_y - extents.y_bearing - 0.5 * extents.height);
+    cairo_show_text(cr, "START");
+    return FALSE;
+}
+
+gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer user_data) {
+    auto *state = static_cast<app_state *>(user_data);
+    if (state->running) {
+        return GDK_EVENT_STOP;
+    }
+    if (inside_disc(widget, event->x, event->y)) {
+        state->pressed = 1;
+        gtk_widget_queue_draw(widget);
+    }
+    return GDK_EVENT_STOP;
+}
+
+gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer user_data) {
+    auto *state = static_cast<app_state *>(user_data);
+    state->pressed = 0;
+    gtk_widget_queue_draw(widget);
+    if (state->running || !inside_disc(widget, event->x, event->y)) {
+        return GDK_EVENT_STOP;
+    }
+    // A release inside the disc starts a benchmark run: this is where the
+    // worker thread will be launched. Until then the button only redraws.
+    return GDK_EVENT_STOP;
+}
+
+#ifndef TESSARY_WITHOUT_MAIN
+int main(int argc, char **argv) {
+    // The bundle registers itself at load time; registering it again is harmless.
+    g_resources_register(tessary_get_resource());
+    GtkApplication *app = gtk_application_new("com.tessary.gtk", G_APPLICATION_DEFAULT_FLAGS);
+    g_signal_connect(app, "activate", G_CALLBACK(activate), nullptr);
+    const int status = g_application_run(G_APPLICATION(app), argc, argv);
+    g_object_unref(app);
+    pi_cleanup();
+    return status;
+}
+#endif

@@ -1,0 +1,56 @@
+/* Tessary desktop application: the window, its state and its handlers. */
+#ifndef TESSARY_MAIN_H
+#define TESSARY_MAIN_H
+
+#include <gtk/gtk.h>
+
+#include "pi_benchmark.h"
+#include "system_info.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One per window, zero-filled, never released. Handlers of the window get it
+ * as user data. The first seven fields are set by activate and never change. */
+typedef struct app_state {
+    GtkWidget *window;
+    GtkWidget *drawing_area; /* the START button */
+    GtkWidget *score_label;  /* results panel, first line */
+    GtkWidget *time_label;   /* results panel, second line */
+    GtkWidget *results_box;
+    GtkWidget *sysinfo_box;
+    GtkWidget *menu_button;
+    /* Run control: running from the start of a benchmark until its result is shown. */
+    int32_t running;
+    int32_t pressed;          /* pointer held down inside the disc */
+    double progress;          /* 0.0 to 1.0, drawn as the ring */
+    int32_t total_steps;      /* progress steps of the running benchmark */
+    int32_t last_posted_step; /* last progress step handed to the main loop */
+    pi_result result;         /* written by the benchmark worker */
+    system_info sysinfo;      /* probed once while the window is built */
+} app_state;
+
+/* The style sheet installed for the default screen. */
+extern const char tessary_style_sheet[];
+
+/* Handler of the application's "activate" signal: builds and shows one window. */
+void activate(GtkApplication *app, gpointer user_data);
+
+/* Builders used by activate. */
+GtkWidget *build_results_panel(app_state *state);
+GtkWidget *build_system_panel(const system_info *info);
+GtkWidget *add_system_row(GtkBox *panel, const char *caption, const char *value);
+
+/* Window handlers; the user data is the window's app_state. */
+void on_menu_button_clicked(GtkButton *button, gpointer user_data);
+void show_about_dialog(GtkMenuItem *item, gpointer user_data);
+gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data);
+gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
+gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

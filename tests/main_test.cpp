@@ -1,0 +1,872 @@
+// The window as activate builds it, in a real X server, and the START button's
+// painting and hit test.
+#include "main.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// For sanitizer builds: fontconfig keeps its caches until exit, and each
+// window's state record lives as long as the process by design, so destroying
+// the test windows leaves it unreachable. Allocation stacks are unwound fully
+// so that they show activate even through GLib's allocator.
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:^activate$\n";
+}
+extern "C" const char *__asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+
+namespace {
+
+// One registered application per process: registering runs its startup, which
+// initialises GTK, and windows can only be added after that.
+GtkApplication *test_application() {
+    static GtkApplication *app = [] {
+        GtkApplication *created =
+            gtk_application_new("com.tessary.gtk.test", G_APPLICATION_NON_UNIQUE);
+        g_autoptr(GError) error = nullptr;
+        EXPECT_TRUE(g_application_register(G_APPLICATION(created), nullptr, &error))
+            << (error ? error->message : "");
+        return created;
+    }();
+    return app;
+}
+
+// Runs the main loop until `done` holds or five seconds have passed.
+bool run_until(const std::function<bool()> &done) {
+    const gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline) {
+            return false;
+        }
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
+
+std::vector<GtkWidget *> children(GtkWidget *container) {
+    std::vector<GtkWidget *> result;
+    GList *list = gtk_container_get_children(GTK_CONTAINER(container));
+    for (GList *l = list; l; l = l->next) {
+        result.push_back(GTK_WIDGET(l->data));
+    }
+    g_list_free(list);
+    return result;
+}
+
+bool has_class(GtkWidget *widget, const char *style_class) {
+    return gtk_style_context_has_class(gtk_widget_get_style_context(widget), style_class);
+}
+
+struct packing {
+    gboolean expand;
+    gboolean fill;
+    guint padding;
+    GtkPackType pack_type;
+};
+
+packing packing_of(GtkWidget *child) {
+    packing p{};
+    gtk_container_child_get(GTK_CONTAINER(gtk_widget_get_parent(child)), child, "expand", &p.expand,
+                            "fill", &p.fill, "padding", &p.padding, "pack-type", &p.pack_type,
+                            nullptr);
+    return p;
+}
+
+GtkPackType pack_type_of(GtkWidget *child) {
+    GtkPackType type = GTK_PACK_START;
+    gtk_container_child_get(GTK_CONTAINER(gtk_widget_get_parent(child)), child, "pack-type", &type,
+                            nullptr);
+    return type;
+}
+
+void expect_margins(GtkWidget *widget, int start, int end, int top, int bottom) {
+    EXPECT_EQ(gtk_widget_get_margin_start(widget), start);
+    EXPECT_EQ(gtk_widget_get_margin_end(widget), end);
+    EXPECT_EQ(gtk_widget_get_margin_top(widget), top);
+    EXPECT_EQ(gtk_widget_get_margin_bottom(widget), bottom);
+}
+
+void expect_size_request(GtkWidget *widget, int width, int height) {
+    int w = 0;
+    int h = 0;
+    gtk_widget_get_size_request(widget, &w, &h);
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+}
+
+// Owns a g_malloc'ed string for the length of an expression.
+struct g_autofree_string {
+    explicit g_autofree_string(char *text) : text_(text) {}
+    ~g_autofree_string() { g_free(text_); }
+    char *text_;
+};
+std::ostream &operator<<(std::ostream &out, const g_autofree_string &s) {
+    return out << s.text_;
+}
+
+GdkRGBA style_colour(GtkWidget *widget, const char *property) {
+    GtkStyleContext *context = gtk_widget_get_style_context(widget);
+    GdkRGBA *colour = nullptr;
+    gtk_style_context_get(context, gtk_style_context_get_state(context), property, &colour,
+                          nullptr);
+    GdkRGBA result = *colour;
+    gdk_rgba_free(colour);
+    return result;
+}
+
+void expect_colour(GtkWidget *widget, const char *property, const char *expected) {
+    GdkRGBA want;
+    ASSERT_TRUE(gdk_rgba_parse(&want, expected));
+    const GdkRGBA got = style_colour(widget, property);
+    EXPECT_TRUE(gdk_rgba_equal(&got, &want))
+        << property << " is " << g_autofree_string(gdk_rgba_to_string(&got)) << ", want "
+        << expected;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string label_text(GtkWidget *label) {
+    return gtk_label_get_text(GTK_LABEL(label));
+}
+
+// The window built by activate, torn down after each test.
+class MainWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        GtkApplication *app = test_application();
+        ASSERT_EQ(gtk_application_get_windows(app), nullptr);
+        activate(app, nullptr);
+        GList *windows = gtk_application_get_windows(app);
+        ASSERT_EQ(g_list_length(windows), 1u);
+        window_ = GTK_WIDGET(windows->data);
+        const std::vector<GtkWidget *> parts = children(gtk_bin_get_child(GTK_BIN(window_)));
+        ASSERT_EQ(parts.size(), 3u);
+        area_ = parts[0];
+        results_ = parts[1];
+        sysinfo_ = parts[2];
+        ASSERT_TRUE(run_until([&] { return gtk_widget_get_allocated_width(area_) > 1; }));
+    }
+    void TearDown() override {
+        if (window_) {
+            gtk_widget_destroy(window_);
+        }
+        run_until([] { return !gtk_events_pending(); });
+    }
+
+    GtkWidget *menu_button() {
+        GtkWidget *header = gtk_window_get_titlebar(GTK_WINDOW(window_));
+        for (GtkWidget *child : children(header)) {
+            if (GTK_IS_BUTTON(child)) {
+                return child;
+            }
+        }
+        return nullptr;
+    }
+
+    GtkWidget *window_ = nullptr;
+    GtkWidget *area_ = nullptr;
+    GtkWidget *results_ = nullptr;
+    GtkWidget *sysinfo_ = nullptr;
+};
+
+TEST_F(MainWindow, IsAFixedSizeWindowWithAHeaderBar) {
+    GtkWindow *window = GTK_WINDOW(window_);
+    EXPECT_TRUE(GTK_IS_APPLICATION_WINDOW(window));
+    int width = 0;
+    int height = 0;
+    gtk_window_get_default_size(window, &width, &height);
+    EXPECT_EQ(width, 400);
+    EXPECT_EQ(height, 510);
+    EXPECT_FALSE(gtk_window_get_resizable(window));
+    GtkWindowPosition position = GTK_WIN_POS_NONE;
+    g_object_get(window, "window-position", &position, nullptr);
+    EXPECT_EQ(position, GTK_WIN_POS_CENTER);
+    EXPECT_EQ(gtk_widget_get_allocated_width(gtk_bin_get_child(GTK_BIN(window))), 400);
+
+    GtkWidget *header = gtk_window_get_titlebar(window);
+    ASSERT_TRUE(GTK_IS_HEADER_BAR(header));
+    EXPECT_STREQ(gtk_header_bar_get_title(GTK_HEADER_BAR(header)), "Tessary");
+    EXPECT_TRUE(gtk_header_bar_get_show_close_button(GTK_HEADER_BAR(header)));
+
+    GtkWidget *button = menu_button();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(pack_type_of(button), GTK_PACK_END);
+    g_autofree char *tooltip = gtk_widget_get_tooltip_text(button);
+    EXPECT_STREQ(tooltip, "Menu");
+    EXPECT_FALSE(gtk_widget_get_can_focus(button));
+    GtkWidget *image = gtk_button_get_image(GTK_BUTTON(button));
+    ASSERT_TRUE(GTK_IS_IMAGE(image));
+    const char *icon_name = nullptr;
+    GtkIconSize icon_size = GTK_ICON_SIZE_INVALID;
+    gtk_image_get_icon_name(GTK_IMAGE(image), &icon_name, &icon_size);
+    EXPECT_STREQ(icon_name, "open-menu-symbolic");
+    EXPECT_EQ(icon_size, GTK_ICON_SIZE_BUTTON);
+}
+
+TEST_F(MainWindow, StacksStartButtonResultsAndSystemPanel) {
+    GtkWidget *column = gtk_widget_get_parent(area_);
+    EXPECT_EQ(gtk_orientable_get_orientation(GTK_ORIENTABLE(column)), GTK_ORIENTATION_VERTICAL);
+    EXPECT_EQ(gtk_box_get_spacing(GTK_BOX(column)), 0);
+    for (GtkWidget *part : {area_, results_, sysinfo_}) {
+        SCOPED_TRACE(G_OBJECT_TYPE_NAME(part));
+        const packing p = packing_of(part);
+        EXPECT_FALSE(p.expand);
+        EXPECT_FALSE(p.fill);
+        EXPECT_EQ(p.padding, 0u);
+        EXPECT_EQ(p.pack_type, GTK_PACK_START);
+    }
+
+    ASSERT_TRUE(GTK_IS_DRAWING_AREA(area_));
+    expect_size_request(area_, 160, 160);
+    expect_margins(area_, 0, 0, 16, 16);
+    const int events = gtk_widget_get_events(area_);
+    EXPECT_TRUE(events & GDK_BUTTON_PRESS_MASK);
+    EXPECT_TRUE(events & GDK_BUTTON_RELEASE_MASK);
+    EXPECT_FALSE(gtk_widget_get_can_focus(area_)); // no keyboard operation
+    EXPECT_EQ(gtk_widget_get_allocated_width(area_), 400);
+    EXPECT_EQ(gtk_widget_get_allocated_height(area_), 160);
+
+    EXPECT_STREQ(gtk_widget_get_name(results_), "results-box");
+    EXPECT_EQ(gtk_orientable_get_orientation(GTK_ORIENTABLE(results_)), GTK_ORIENTATION_VERTICAL);
+    expect_margins(results_, 20, 20, 16, 16);
+    expect_size_request(results_, -1, 100);
+    const std::vector<GtkWidget *> lines = children(results_);
+    ASSERT_EQ(lines.size(), 2u);
+
+    GtkWidget *score = lines[0];
+    EXPECT_STREQ(gtk_widget_get_name(score), "results-title");
+    EXPECT_STREQ(gtk_label_get_label(GTK_LABEL(score)),
+                 "<span size='xx-large' weight='bold'>--</span>");
+    EXPECT_TRUE(gtk_label_get_use_markup(GTK_LABEL(score)));
+    EXPECT_EQ(label_text(score), "--");
+    EXPECT_EQ(gtk_widget_get_halign(score), GTK_ALIGN_CENTER);
+    expect_margins(score, 0, 0, 0, 10);
+
+    GtkWidget *time = lines[1];
+    EXPECT_EQ(label_text(time), "--");
+    EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(time)));
+    EXPECT_EQ(gtk_widget_get_halign(time), GTK_ALIGN_CENTER);
+    EXPECT_TRUE(has_class(time, "result-value"));
+    for (GtkWidget *line : lines) {
+        EXPECT_FALSE(packing_of(line).expand);
+        EXPECT_EQ(packing_of(line).padding, 0u);
+    }
+
+    EXPECT_STREQ(gtk_widget_get_name(sysinfo_), "sysinfo-box");
+    expect_margins(sysinfo_, 20, 20, 0, 20);
+    expect_size_request(sysinfo_, -1, 180);
+}
+
+TEST_F(MainWindow, SystemPanelShowsThisMachine) {
+    system_info info;
+    get_system_info(&info);
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"CPU:", info.cpu_model},
+        {"Cores:", std::to_string(info.physical_cores) + " cores (" +
+                       std::to_string(info.logical_cores) + " logical)"},
+        {"Memory:", std::to_string(info.memory_mb) + " MB"},
+        {"OS:", std::string(info.os_name) + " " + info.kernel_release},
+        {"Architecture:", info.architecture},
+    };
+    if (info.cpu_mhz > 0) {
+        expected.insert(expected.begin() + 2,
+                        {"Frequency:", std::to_string(info.cpu_mhz) + " MHz"});
+    }
+    const std::vector<GtkWidget *> rows = children(sysinfo_);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(expected[i].first);
+        const std::vector<GtkWidget *> labels = children(rows[i]);
+        ASSERT_EQ(labels.size(), 2u);
+        EXPECT_EQ(label_text(labels[0]), expected[i].first);
+        EXPECT_EQ(label_text(labels[1]), expected[i].second);
+    }
+}
+
+// The window's parts carry the names and classes that the style sheet addresses.
+TEST_F(MainWindow, StyleSheetIsInstalledForTheScreen) {
+    EXPECT_STREQ(tessary_style_sheet,
+                 "window {  background-color: #f5f5f5;}"
+                 "#title {  font-size: 32px;  font-weight: bold;  color: #2c3e50;  padding: 20px;}"
+                 "#results-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+                 "border-radius: 16px;  padding: 16px;}"
+                 "#results-title {  font-size: 20px;  font-weight: bold;  color: #000000;}"
+                 ".result-row {  font-size: 14px;  color: #000000;}"
+                 ".result-label {  font-weight: 600;  color: #000000;}"
+                 ".result-value {  font-family: 'Courier New', monospace;  color: #000000;}"
+                 "#sysinfo-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+                 "border-radius: 16px;  padding: 16px;}"
+                 ".sysinfo-row {  font-size: 12px;  color: #000000;}"
+                 ".sysinfo-label {  font-weight: 600;  color: #808080;}"
+                 ".sysinfo-value {  font-family: 'Courier New', monospace;}");
+
+    expect_colour(window_, "background-color", "#f5f5f5");
+    for (GtkWidget *panel : {results_, sysinfo_}) {
+        SCOPED_TRACE(gtk_widget_get_name(panel));
+        expect_colour(panel, "background-color", "#D3D3D3");
+        expect_colour(panel, "border-top-color", "#3C3C3C");
+        GtkStyleContext *context = gtk_widget_get_style_context(panel);
+        int radius = 0;
+        gtk_style_context_get(context, gtk_style_context_get_state(context), "border-radius",
+                              &radius, nullptr);
+        EXPECT_EQ(radius, 16);
+        GtkBorder padding;
+        gtk_style_context_get_padding(context, gtk_style_context_get_state(context), &padding);
+        EXPECT_EQ(padding.left, 16);
+        EXPECT_EQ(padding.top, 16);
+    }
+
+    GtkWidget *score = children(results_)[0];
+    expect_colour(score, "color", "#000000");
+    GtkStyleContext *context = gtk_widget_get_style_context(score);
+    double size = 0;
+    gtk_style_context_get(context, gtk_style_context_get_state(context), "font-size", &size,
+                          nullptr);
+    EXPECT_DOUBLE_EQ(size, 20);
+
+    GtkWidget *first_row = children(sysinfo_)[0];
+    GtkWidget *caption = children(first_row)[0];
+    GtkWidget *value = children(first_row)[1];
+    expect_colour(caption, "color", "#808080");
+    for (GtkWidget *monospaced : {children(results_)[1], value}) {
+        PangoFontDescription *font = nullptr;
+        GtkStyleContext *c = gtk_widget_get_style_context(monospaced);
+        gtk_style_context_get(c, gtk_style_context_get_state(c), "font", &font, nullptr);
+        EXPECT_STREQ(pango_font_description_get_family(font), "Courier New,monospace");
+        pango_font_description_free(font);
+    }
+}
+
+TEST_F(MainWindow, IconComesFromTheCompressedResource) {
+    guint32 flags = 0;
+    gsize size = 0;
+    ASSERT_TRUE(g_resources_get_info("/com/tessary/gtk/icon.png", G_RESOURCE_LOOKUP_FLAGS_NONE,
+                                     &size, &flags, nullptr));
+    EXPECT_TRUE(flags & G_RESOURCE_FLAGS_COMPRESSED);
+    g_auto(GStrv) entries =
+        g_resources_enumerate_children("/com/tessary/gtk/", G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
+    ASSERT_NE(entries, nullptr);
+    EXPECT_EQ(g_strv_length(entries), 1u);
+    EXPECT_STREQ(entries[0], "icon.png");
+
+    // The bundle carries data/icon.png byte for byte.
+    std::ifstream file(TESSARY_SOURCE_DIR "/data/icon.png", std::ios::binary);
+    const std::string png((std::istreambuf_iterator<char>(file)), {});
+    g_autoptr(GBytes) bundled =
+        g_resources_lookup_data("/com/tessary/gtk/icon.png", G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
+    ASSERT_NE(bundled, nullptr);
+    gsize length = 0;
+    const auto *data = static_cast<const char *>(g_bytes_get_data(bundled, &length));
+    EXPECT_EQ(std::string(data, length), png);
+
+    GdkPixbuf *icon = gtk_window_get_icon(GTK_WINDOW(window_));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(icon), 256);
+    EXPECT_EQ(gdk_pixbuf_get_height(icon), 256);
+    EXPECT_TRUE(gdk_pixbuf_get_has_alpha(icon));
+    GList *defaults = gtk_window_get_default_icon_list();
+    EXPECT_EQ(g_list_length(defaults), 1u);
+    g_list_free(defaults);
+}
+
+// Finds a toplevel window of the given type, or the popup window holding a menu.
+GtkWidget *find_toplevel(const std::function<bool(GtkWidget *)> &wanted) {
+    GList *toplevels = gtk_window_list_toplevels();
+    GtkWidget *found = nullptr;
+    for (GList *l = toplevels; l && !found; l = l->next) {
+        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) && wanted(GTK_WIDGET(l->data))) {
+            found = GTK_WIDGET(l->data);
+        }
+    }
+    g_list_free(toplevels);
+    return found;
+}
+
+GtkWidget *visible_menu() {
+    GtkWidget *popup = find_toplevel([](GtkWidget *w) {
+        GtkWidget *child = gtk_bin_get_child(GTK_BIN(w));
+        return child && GTK_IS_MENU(child);
+    });
+    return popup ? gtk_bin_get_child(GTK_BIN(popup)) : nullptr;
+}
+
+// What the About dialog showed while it was up.
+struct about_seen {
+    bool shown = false;
+    std::string text;
+    std::string secondary;
+    GtkMessageType type = GTK_MESSAGE_INFO;
+    bool modal = false;
+    GtkWindow *parent = nullptr;
+    std::vector<std::string> buttons;
+    GtkWidget *dialog = nullptr; // cleared when the dialog is destroyed
+};
+
+// Polls for the About dialog, records it and presses OK.
+gboolean answer_about_dialog(gpointer data) {
+    auto *seen = static_cast<about_seen *>(data);
+    GtkWidget *dialog = find_toplevel([](GtkWidget *w) { return GTK_IS_MESSAGE_DIALOG(w); });
+    if (!dialog || !gtk_widget_get_mapped(dialog)) {
+        return G_SOURCE_CONTINUE;
+    }
+    seen->shown = true;
+    g_autofree char *text = nullptr;
+    g_autofree char *secondary = nullptr;
+    g_object_get(dialog, "text", &text, "secondary-text", &secondary, "message-type", &seen->type,
+                 nullptr);
+    seen->text = text ? text : "";
+    seen->secondary = secondary ? secondary : "";
+    seen->modal = gtk_window_get_modal(GTK_WINDOW(dialog));
+    seen->parent = gtk_window_get_transient_for(GTK_WINDOW(dialog));
+    if (GtkWidget *ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK)) {
+        for (GtkWidget *button : children(gtk_widget_get_parent(ok))) {
+            seen->buttons.push_back(gtk_button_get_label(GTK_BUTTON(button)));
+        }
+    }
+    seen->dialog = dialog;
+    g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer *>(&seen->dialog));
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    return G_SOURCE_REMOVE;
+}
+
+TEST_F(MainWindow, MenuButtonOpensAboutDialog) {
+    GtkWidget *button = menu_button();
+    gtk_button_clicked(GTK_BUTTON(button));
+    GtkWidget *menu = nullptr;
+    ASSERT_TRUE(run_until([&] {
+        menu = visible_menu();
+        return menu && gtk_widget_get_mapped(menu);
+    }));
+
+    // The menu hangs from the button's bottom-right corner.
+    GtkAllocation allocation;
+    gtk_widget_get_allocation(button, &allocation);
+    int button_x = 0;
+    int button_y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(button), &button_x, &button_y);
+    int menu_x = 0;
+    int menu_y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(gtk_widget_get_toplevel(menu)), &menu_x, &menu_y);
+    EXPECT_EQ(menu_x + gtk_widget_get_allocated_width(gtk_widget_get_toplevel(menu)),
+              button_x + allocation.x + allocation.width);
+    EXPECT_EQ(menu_y, button_y + allocation.y + allocation.height);
+
+    const std::vector<GtkWidget *> items = children(menu);
+    ASSERT_EQ(items.size(), 1u);
+    ASSERT_TRUE(GTK_IS_MENU_ITEM(items[0]));
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items[0])), "About");
+
+    GtkWidget *menu_alive = menu;
+    g_object_add_weak_pointer(G_OBJECT(menu), reinterpret_cast<gpointer *>(&menu_alive));
+    about_seen seen;
+    const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
+    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), items[0], TRUE);
+    if (!seen.shown) {
+        g_source_remove(poll);
+    }
+
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.dialog, nullptr) << "the dialog is destroyed once it returns";
+    EXPECT_EQ(menu_alive, nullptr) << "a used menu is destroyed";
+    EXPECT_EQ(seen.text, "Tessary");
+    EXPECT_EQ(seen.type, GTK_MESSAGE_OTHER);
+    EXPECT_TRUE(seen.modal);
+    EXPECT_EQ(seen.parent, GTK_WINDOW(window_));
+    EXPECT_EQ(seen.buttons, std::vector<std::string>{"_OK"});
+    const std::vector<std::string> lines = lines_of(seen.secondary);
+    ASSERT_EQ(lines.size(), 6u) << seen.secondary;
+    EXPECT_EQ(lines[0], "A cross-platform Pi calculation benchmark");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], "Version 1.0.0");
+    EXPECT_NE(lines[3].find("Tessary"), std::string::npos);
+    EXPECT_EQ(lines[4], "");
+    EXPECT_NE(lines[5].find("tessary"), std::string::npos);
+}
+
+// --- The system panel, built from given records ---
+
+struct panel_rows {
+    std::vector<std::string> captions;
+    std::vector<std::string> values;
+    std::vector<GtkWidget *> value_labels;
+};
+
+class SystemPanel : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test_application();
+        info_ = system_info{};
+        std::snprintf(info_.cpu_model, sizeof info_.cpu_model, "AMD Ryzen 7 5800X");
+        info_.physical_cores = 8;
+        info_.logical_cores = 16;
+        info_.cpu_mhz = 3800;
+        info_.memory_mb = 32011;
+        std::snprintf(info_.os_name, sizeof info_.os_name, "Fedora Linux 41");
+        std::snprintf(info_.kernel_release, sizeof info_.kernel_release, "6.11.4");
+        std::snprintf(info_.architecture, sizeof info_.architecture, "x86_64");
+        info_.valid = 1;
+    }
+    void TearDown() override {
+        for (GtkWidget *panel : panels_) {
+            g_object_unref(panel);
+        }
+    }
+
+    GtkWidget *build() {
+        GtkWidget *panel = g_object_ref_sink(build_system_panel(&info_));
+        panels_.push_back(panel);
+        return panel;
+    }
+
+    panel_rows rows() {
+        panel_rows result;
+        for (GtkWidget *row : children(build())) {
+            const std::vector<GtkWidget *> labels = children(row);
+            EXPECT_EQ(labels.size(), 2u);
+            result.captions.push_back(label_text(labels.at(0)));
+            result.values.push_back(label_text(labels.at(1)));
+            result.value_labels.push_back(labels.at(1));
+        }
+        return result;
+    }
+
+    system_info info_;
+    std::vector<GtkWidget *> panels_;
+};
+
+using strings = std::vector<std::string>;
+
+TEST_F(SystemPanel, HasSixRowsWithAClockAndFiveWithout) {
+    const panel_rows six = rows();
+    EXPECT_EQ(six.captions,
+              (strings{"CPU:", "Cores:", "Frequency:", "Memory:", "OS:", "Architecture:"}));
+    EXPECT_EQ(six.values, (strings{"AMD Ryzen 7 5800X", "8 cores (16 logical)", "3800 MHz",
+                                   "32011 MB", "Fedora Linux 41 6.11.4", "x86_64"}));
+
+    info_.cpu_mhz = 0;
+    EXPECT_EQ(rows().captions, (strings{"CPU:", "Cores:", "Memory:", "OS:", "Architecture:"}));
+    info_.cpu_mhz = -5;
+    EXPECT_EQ(rows().captions.size(), 5u);
+}
+
+TEST_F(SystemPanel, ShowsOddValuesAsTheyAre) {
+    info_.os_name[0] = '\0';
+    info_.kernel_release[0] = '\0';
+    info_.architecture[0] = '\0';
+    info_.physical_cores = -1;
+    info_.logical_cores = -1;
+    info_.memory_mb = INT64_MAX;
+    const panel_rows r = rows();
+    EXPECT_EQ(r.values, (strings{"AMD Ryzen 7 5800X", "-1 cores (-1 logical)", "3800 MHz",
+                                 "9223372036854775807 MB", " ", ""}));
+}
+
+TEST_F(SystemPanel, RowsPutCaptionsLeftAndValuesRight) {
+    GtkWidget *panel = build();
+    for (GtkWidget *row : children(panel)) {
+        EXPECT_TRUE(has_class(row, "sysinfo-row"));
+        EXPECT_EQ(gtk_orientable_get_orientation(GTK_ORIENTABLE(row)), GTK_ORIENTATION_HORIZONTAL);
+        const packing row_packing = packing_of(row);
+        EXPECT_FALSE(row_packing.expand);
+        EXPECT_FALSE(row_packing.fill);
+        EXPECT_EQ(row_packing.padding, 2u);
+
+        const std::vector<GtkWidget *> labels = children(row);
+        ASSERT_EQ(labels.size(), 2u);
+        SCOPED_TRACE(label_text(labels[0]));
+        EXPECT_TRUE(has_class(labels[0], "sysinfo-label"));
+        EXPECT_EQ(gtk_widget_get_halign(labels[0]), GTK_ALIGN_START);
+        EXPECT_EQ(packing_of(labels[0]).pack_type, GTK_PACK_START);
+        EXPECT_TRUE(has_class(labels[1], "sysinfo-value"));
+        EXPECT_EQ(gtk_widget_get_halign(labels[1]), GTK_ALIGN_END);
+        EXPECT_EQ(packing_of(labels[1]).pack_type, GTK_PACK_END);
+        for (GtkWidget *label : labels) {
+            EXPECT_FALSE(packing_of(label).expand);
+            EXPECT_EQ(packing_of(label).padding, 0u);
+        }
+    }
+}
+
+TEST_F(SystemPanel, EllipsizesLongModelAndOsTexts) {
+    const panel_rows r = rows();
+    for (std::size_t i = 0; i < r.captions.size(); ++i) {
+        SCOPED_TRACE(r.captions[i]);
+        GtkLabel *value = GTK_LABEL(r.value_labels[i]);
+        const bool long_text = r.captions[i] == "CPU:" || r.captions[i] == "OS:";
+        EXPECT_EQ(gtk_label_get_ellipsize(value),
+                  long_text ? PANGO_ELLIPSIZE_END : PANGO_ELLIPSIZE_NONE);
+        EXPECT_EQ(gtk_label_get_max_width_chars(value), long_text ? 40 : -1);
+    }
+
+    // However long the texts, the panel asks for the same width.
+    auto natural_width = [&](int model_length, int os_length) {
+        std::snprintf(info_.cpu_model, sizeof info_.cpu_model, "%s",
+                      std::string(model_length, 'W').c_str());
+        std::snprintf(info_.os_name, sizeof info_.os_name, "%s",
+                      std::string(os_length, 'W').c_str());
+        int minimum = 0;
+        int natural = 0;
+        GtkWidget *panel = build();
+        gtk_widget_show_all(panel);
+        gtk_widget_get_preferred_width(panel, &minimum, &natural);
+        return natural;
+    };
+    const int wide = natural_width(60, 50);
+    EXPECT_EQ(natural_width(127, 63), wide);
+    EXPECT_LT(natural_width(10, 10), wide);
+}
+
+TEST_F(SystemPanel, ShowsTheErrorMessageWhenTheProbeFailed) {
+    info_.valid = 0;
+    std::snprintf(info_.error_message, sizeof info_.error_message, "No system information");
+    const std::vector<GtkWidget *> content = children(build());
+    ASSERT_EQ(content.size(), 1u);
+    ASSERT_TRUE(GTK_IS_LABEL(content[0]));
+    EXPECT_EQ(label_text(content[0]), "No system information");
+    EXPECT_EQ(gtk_widget_get_halign(content[0]), GTK_ALIGN_CENTER);
+    EXPECT_TRUE(gtk_label_get_line_wrap(GTK_LABEL(content[0])));
+}
+
+// --- The START button ---
+
+struct pixel {
+    int red, green, blue;
+};
+
+// Paints the button at 400 x 160, the size it has in the window: centre (200, 80),
+// disc radius 69, ring band from radius 71 to 80.
+class StartButton : public ::testing::Test {
+  protected:
+    static constexpr int width = 400;
+    static constexpr int height = 160;
+
+    void SetUp() override {
+        test_application();
+        window_ = gtk_offscreen_window_new();
+        state_.drawing_area = gtk_drawing_area_new();
+        gtk_widget_set_size_request(state_.drawing_area, width, height);
+        gtk_container_add(GTK_CONTAINER(window_), state_.drawing_area);
+        gtk_widget_show_all(window_);
+        ASSERT_TRUE(run_until(
+            [&] { return gtk_widget_get_allocated_width(state_.drawing_area) == width; }));
+        ASSERT_EQ(gtk_widget_get_allocated_height(state_.drawing_area), height);
+        surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    }
+    void TearDown() override {
+        cairo_surface_destroy(surface_);
+        gtk_widget_destroy(window_);
+    }
+
+    void paint() {
+        cairo_t *cr = cairo_create(surface_);
+        EXPECT_FALSE(on_draw(state_.drawing_area, cr, &state_));
+        cairo_destroy(cr);
+        cairo_surface_flush(surface_);
+    }
+
+    pixel at(int x, int y) const {
+        const unsigned char *row =
+            cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
+        const uint32_t argb = reinterpret_cast<const uint32_t *>(row)[x];
+        EXPECT_EQ(argb >> 24, 255u) << "opaque at " << x << "," << y;
+        return {static_cast<int>(argb >> 16 & 255), static_cast<int>(argb >> 8 & 255),
+                static_cast<int>(argb & 255)};
+    }
+
+    void expect_colour_at(int x, int y, pixel want) const {
+        const pixel got = at(x, y);
+        EXPECT_TRUE(std::abs(got.red - want.red) <= 1 && std::abs(got.green - want.green) <= 1 &&
+                    std::abs(got.blue - want.blue) <= 1)
+            << "at " << x << "," << y << ": " << got.red << "," << got.green << "," << got.blue
+            << ", want " << want.red << "," << want.green << "," << want.blue;
+    }
+
+    // The ink box of the pure white pixels must be centred on the disc.
+    void expect_label_centred() const {
+        int left = width, right = -1, top = height, bottom = -1;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const pixel p = at(x, y);
+                if (p.red == 255 && p.green == 255 && p.blue == 255) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        ASSERT_GE(right, 0) << "no white label";
+        EXPECT_GT(right - left, 40);
+        EXPECT_NEAR((left + right + 1) / 2.0, 200, 1.5);
+        EXPECT_NEAR((top + bottom + 1) / 2.0, 80, 1.5);
+    }
+
+    bool press(double x, double y) { return send(GDK_BUTTON_PRESS, x, y); }
+    bool release(double x, double y) { return send(GDK_BUTTON_RELEASE, x, y); }
+
+    app_state state_{};
+
+  private:
+    bool send(GdkEventType type, double x, double y) {
+        GdkEventButton event{};
+        event.type = type;
+        event.x = x;
+        event.y = y;
+        event.button = 1;
+        return type == GDK_BUTTON_PRESS ? on_button_press(state_.drawing_area, &event, &state_)
+                                        : on_button_release(state_.drawing_area, &event, &state_);
+    }
+
+    GtkWidget *window_ = nullptr;
+    cairo_surface_t *surface_ = nullptr;
+};
+
+constexpr pixel background = {245, 245, 245};
+constexpr pixel track = {204, 204, 204};
+constexpr pixel green = {76, 175, 80};
+constexpr pixel grey_disc = {150, 150, 150};
+constexpr pixel pressed_disc = {45, 120, 210};
+constexpr pixel idle_disc = {66, 135, 245};
+
+TEST_F(StartButton, IdleIsABlueDiscWithoutRing) {
+    state_.progress = 0.5; // a finished run's progress shows no ring
+    paint();
+    for (auto [x, y] : {std::pair{0, 0}, {399, 159}, {0, 80}, {200, 4}, {275, 80}, {125, 80}}) {
+        SCOPED_TRACE(testing::Message() << x << "," << y);
+        expect_colour_at(x, y, background);
+    }
+    expect_colour_at(200, 14, idle_disc);
+    expect_colour_at(140, 80, idle_disc);
+    expect_colour_at(200, 146, idle_disc);
+    expect_label_centred();
+}
+
+TEST_F(StartButton, PressedDiscIsDarkBlue) {
+    state_.pressed = 1;
+    paint();
+    expect_colour_at(140, 80, pressed_disc);
+    expect_colour_at(200, 4, background);
+    expect_label_centred();
+}
+
+TEST_F(StartButton, RunningDrawsAGreyDiscAndTheProgressRing) {
+    state_.running = 1;
+    state_.pressed = 1; // running wins
+    struct Case {
+        double progress;
+        pixel top, right, bottom_left, left;
+    };
+    const Case cases[] = {
+        {0.0, track, track, track, track},
+        {0.5, green, green, track, track},
+        {1.0, green, green, green, green},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.progress);
+        state_.progress = c.progress;
+        paint();
+        expect_colour_at(200, 4, c.top);
+        expect_colour_at(275, 80, c.right);
+        expect_colour_at(200 - 53, 80 + 53, c.bottom_left); // radius 75 at 135 degrees
+        expect_colour_at(125, 80, c.left);
+        expect_colour_at(0, 0, background);
+        expect_colour_at(200, 69 + 80 - 3, grey_disc);
+        expect_colour_at(140, 80, grey_disc);
+        expect_label_centred();
+    }
+    // Half way the arc ends at the bottom of the ring with a round cap.
+    state_.progress = 0.5;
+    paint();
+    expect_colour_at(202, 155, green);
+    expect_colour_at(194, 155, track);
+}
+
+TEST_F(StartButton, HitTestIsTheDiscIncludingItsEdge) {
+    struct Case {
+        double x, y;
+        bool inside;
+    };
+    const Case cases[] = {
+        {200, 80, true},  {269, 80, true},     {131, 80, true},    {200, 11, true},
+        {200, 149, true}, {269.01, 80, false}, {200, 10.9, false}, {275, 80, false},
+        {0, 0, false},    {399, 159, false},   {249, 129, false},  {248, 128, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        state_.pressed = 0;
+        EXPECT_TRUE(press(c.x, c.y));
+        EXPECT_EQ(state_.pressed, c.inside ? 1 : 0);
+        EXPECT_TRUE(release(c.x, c.y));
+        EXPECT_EQ(state_.pressed, 0);
+    }
+}
+
+TEST_F(StartButton, ReleaseAnywhereClearsThePressedLook) {
+    EXPECT_TRUE(press(200, 80));
+    EXPECT_EQ(state_.pressed, 1);
+    EXPECT_TRUE(release(5, 5)); // dragged out of the disc
+    EXPECT_EQ(state_.pressed, 0);
+    EXPECT_EQ(state_.running, 0);
+    paint();
+    expect_colour_at(140, 80, idle_disc);
+}
+
+TEST_F(StartButton, IgnoresPressesWhileRunning) {
+    state_.running = 1;
+    EXPECT_TRUE(press(200, 80));
+    EXPECT_EQ(state_.pressed, 0);
+    state_.pressed = 1;
+    EXPECT_TRUE(release(200, 80));
+    EXPECT_EQ(state_.pressed, 0);
+    EXPECT_EQ(state_.running, 1);
+}
+
+// The handlers are connected: events on the window's own button reach its state.
+TEST_F(MainWindow, StartButtonAnswersItsSignals) {
+    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 160);
+    auto disc_colour = [&] {
+        cairo_t *cr = cairo_create(surface);
+        gtk_widget_draw(area_, cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        const auto *row =
+            cairo_image_surface_get_data(surface) + 80 * cairo_image_surface_get_stride(surface);
+        return reinterpret_cast<const uint32_t *>(row)[140] & 0xffffff;
+    };
+    auto send = [&](const char *signal, GdkEventType type, double x, double y) {
+        GdkEventButton event{};
+        event.type = type;
+        event.x = x;
+        event.y = y;
+        gboolean handled = FALSE;
+        g_signal_emit_by_name(area_, signal, &event, &handled);
+        return handled;
+    };
+    EXPECT_EQ(disc_colour(), 0x4287f5u);
+    EXPECT_TRUE(send("button-press-event", GDK_BUTTON_PRESS, 200, 80));
+    EXPECT_EQ(disc_colour(), 0x2d78d2u);
+    EXPECT_TRUE(send("button-release-event", GDK_BUTTON_RELEASE, 0, 0));
+    EXPECT_EQ(disc_colour(), 0x4287f5u);
+    EXPECT_TRUE(send("button-press-event", GDK_BUTTON_PRESS, 0, 0));
+    EXPECT_EQ(disc_colour(), 0x4287f5u);
+    cairo_surface_destroy(surface);
+}
+
+} // namespace
