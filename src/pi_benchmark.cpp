@@ -315,6 +315,8 @@ extern "C" int pi_estimate_iterations(int digits) {
     return std::clamp(log2_nfft_for(digits), 3, 22) - 2;
 }
 
-extern "C" const char *pi_get_version(void) { return "ver. LG1.1.2-MP1.5.2a.memsave"; }
+extern "C" const char *pi_get_version(void) {
+    return "ver. LG1.1.2-MP1.5.2a.memsave";
+}
 
 extern "C" void pi_cleanup(void) {}

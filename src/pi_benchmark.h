@@ -12,11 +12,11 @@ extern "C" {
 /* Outcome of one computation or of the five-run benchmark. Every computing
  * entry point clears the whole record before filling it. */
 typedef struct pi_result {
-    int32_t success;          /* 1 when the computation (or at least one run) completed */
-    int32_t digits;           /* decimal digits computed; 0 on failure */
-    double time_seconds;      /* processor seconds */
-    double score;             /* a whole number, higher is faster */
-    char error_message[256];  /* empty on success */
+    int32_t success;         /* 1 when the computation (or at least one run) completed */
+    int32_t digits;          /* decimal digits computed; 0 on failure */
+    double time_seconds;     /* processor seconds */
+    double score;            /* a whole number, higher is faster */
+    char error_message[256]; /* empty on success */
 } pi_result;
 
 /* Called once per AGM iteration on the computing thread. */

@@ -123,8 +123,8 @@ struct ProgressBar {
         const int filled = std::clamp(step * kWidth / std::max(bar->total_steps, 1), 0, kWidth);
         const double seconds = static_cast<double>(std::clock() - bar->start) / CLOCKS_PER_SEC;
         std::fprintf(stderr, "\r[%.*s%*s] step %d of %d, %d digits, %.1f s ", filled,
-                     "##############################", kWidth - filled, "", step,
-                     bar->total_steps, precision_digits, seconds);
+                     "##############################", kWidth - filled, "", step, bar->total_steps,
+                     precision_digits, seconds);
         std::fflush(stderr);
     }
 
@@ -156,7 +156,7 @@ std::string json_string(const char *text) {
 }
 
 void print_json(const pi_result &result) {
-    std::printf("{\"success\": %d, \"digits\": %d, \"time_seconds\": %.17g, \"score\": %.0f, "
+    std::printf("{\"success\": %d, \"digits\": %d, \"time_seconds\": %.6f, \"score\": %.0f, "
                 "\"error_message\": %s}\n",
                 result.success, result.digits, result.time_seconds, result.score,
                 json_string(result.error_message).c_str());
@@ -216,10 +216,11 @@ int run_benchmark(bool json) {
 }
 
 int run_once(int digits, bool json) {
-    const pi_result result = run_with_progress(
-        pi_estimate_iterations(digits), [digits](pi_result *r, pi_progress_callback cb, void *data) {
-            pi_calculate_with_progress(digits, r, cb, data);
-        });
+    const pi_result result =
+        run_with_progress(pi_estimate_iterations(digits),
+                          [digits](pi_result *r, pi_progress_callback cb, void *data) {
+                              pi_calculate_with_progress(digits, r, cb, data);
+                          });
     if (result.success == 0) {
         return report_failure(result, json);
     }
@@ -250,7 +251,8 @@ void keep_decimal_text(const mp_number *pi, int n, int log10_radix, void *data) 
 // Whether the places after `decimals` leave the last printed digit in doubt: a run
 // of nines or zeros up to the trusted end could carry into it or borrow from it.
 bool last_digit_uncertain(const std::string &text, int decimals, int trusted) {
-    const std::string_view tail(text.data() + 2 + decimals, static_cast<std::size_t>(trusted - decimals));
+    const std::string_view tail(text.data() + 2 + decimals,
+                                static_cast<std::size_t>(trusted - decimals));
     return tail.find_first_not_of('9') == std::string_view::npos ||
            tail.find_first_not_of('0') == std::string_view::npos;
 }
@@ -270,9 +272,9 @@ int print_digits(int decimals) {
             return report_failure(result, false);
         }
         const long long available = static_cast<long long>(pi.text.size()) - 2;
-        const long long trusted =
-            std::min<long long>(available, result.digits) - kUntrustedDigits;
-        if (trusted > decimals && !last_digit_uncertain(pi.text, decimals, static_cast<int>(trusted))) {
+        const long long trusted = std::min<long long>(available, result.digits) - kUntrustedDigits;
+        if (trusted > decimals &&
+            !last_digit_uncertain(pi.text, decimals, static_cast<int>(trusted))) {
             std::fwrite(pi.text.data(), 1, static_cast<std::size_t>(decimals) + 2, stdout);
             std::fputc('\n', stdout);
             return std::fflush(stdout) == 0 ? 0 : kExitFailed;

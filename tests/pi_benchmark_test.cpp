@@ -46,9 +46,8 @@ TEST(PiEstimateIterations, FollowsTheFftLengthAtItsBoundaries) {
         int steps;
     };
     const Case cases[] = {
-        {INT_MIN, 0}, {-1, 0},       {0, 0},        {1, 1},        {35, 1},
-        {36, 2},      {1000000, 16}, {8388608, 19}, {8388611, 19}, {8388612, 20},
-        {INT_MAX, 20},
+        {INT_MIN, 0},  {-1, 0},       {0, 0},        {1, 1},        {35, 1},       {36, 2},
+        {1000000, 16}, {8388608, 19}, {8388611, 19}, {8388612, 20}, {INT_MAX, 20},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.digits);
@@ -66,7 +65,9 @@ TEST(PiGetVersion, IsTheSameConstantTextOnEveryCall) {
 }
 
 int callbacks_seen = 0;
-void count_callback(int, int, void *, double) { ++callbacks_seen; }
+void count_callback(int, int, void *, double) {
+    ++callbacks_seen;
+}
 
 TEST(PiCalculate, RejectsDigitCountsBelowOne) {
     for (const int digits : {0, -1, INT_MIN}) {
@@ -204,7 +205,8 @@ TEST(PiCalculate5x8m, FailsWhenEveryRunFails) {
 }
 
 TEST(PiCalculate5x8m, RunsWithoutProgressWhenNoCallbackIsGiven) {
-    Script s{{true, true, true, true, true}, {1, 2, 3, 4, 5}, {1, 1, 1, 1, 1}, {19, 19, 19, 19, 19}};
+    Script s{
+        {true, true, true, true, true}, {1, 2, 3, 4, 5}, {1, 1, 1, 1, 1}, {19, 19, 19, 19, 19}};
     script = &s;
     pi_result r{};
     pi_calculate_5x8m_with(&r, nullptr, nullptr, scripted_driver);

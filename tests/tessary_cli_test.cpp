@@ -45,9 +45,16 @@ Outcome run_cli(const std::string &arguments) {
 }
 
 TEST(TessaryCli, RejectsBadArgumentsWithOneLineAndStatusTwo) {
-    const char *bad[] = {"--digits",         "--digits abc",  "--digits 12x", "--digits 0",
-                         "--digits -5",      "--digits 99999999999999999999",
-                         "--digits 268435457", "--frobnicate", "--print",     "extra",
+    const char *bad[] = {"--digits",
+                         "--digits abc",
+                         "--digits 12x",
+                         "--digits 0",
+                         "--digits -5",
+                         "--digits 99999999999999999999",
+                         "--digits 268435457",
+                         "--frobnicate",
+                         "--print",
+                         "extra",
                          "--digits 10 --print --json"};
     for (const char *arguments : bad) {
         SCOPED_TRACE(arguments);
