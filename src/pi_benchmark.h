@@ -12,11 +12,11 @@ extern "C" {
 /* Outcome of one computation or of the five-run benchmark. Every computing
  * entry point clears the whole record before filling it. */
 typedef struct pi_result {
-    int32_t success;          /* 1 when the computation (or at least one run) completed */
-    int32_t digits;           /* decimal digits computed; 0 on failure */
-    double time_seconds;      /* processor seconds */
-    double score;             /* a whole number, higher is faster */
-    char error_message[256];  /* empty on success */
+    int32_t success;         /* 1 when the computation (or at least one run) completed */
+    int32_t digits;          /* decimal digits computed; 0 on failure */
+    double time_seconds;     /* processor seconds */
+    double score;            /* a whole number, higher is faster */
+    char error_message[256]; /* empty on success */
 } pi_result;
 
 /* Called once per AGM iteration on the computing thread. */
@@ -35,6 +35,26 @@ double pi_calculate_average_score(const pi_result *results, int count);
 int pi_estimate_iterations(int digits);
 const char *pi_get_version(void);
 void pi_cleanup(void);
+
+/* ---- For tessary-cli and the tests: not part of the engine's public interface ---- */
+
+struct mp_number;
+
+/* Receives the computed value of pi (n digits in base 10^log10_radix) after the
+ * time has been measured and before the working memory is released. */
+typedef void (*pi_value_hook)(const struct mp_number *pi, int n, int log10_radix, void *hook_data);
+
+/* pi_calculate_with_progress that also hands the value of pi to `hook` (may be null). */
+void pi_calculate_value(int digits, pi_result *result, pi_progress_callback callback,
+                        void *user_data, pi_value_hook hook, void *hook_data);
+
+/* One computation as the five-run benchmark sees it. */
+typedef void (*pi_driver)(int digits, pi_result *result, pi_progress_callback callback,
+                          void *user_data);
+
+/* pi_calculate_5x8m with its computations done by `driver`. */
+void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback, void *user_data,
+                            pi_driver driver);
 
 #ifdef __cplusplus
 }
