@@ -1136,18 +1136,30 @@ TEST_F(StartButton, ASecondRunCannotStartWhileOneIsGoing) {
 TEST_F(StartButton, AWorkerThatCannotStartLeavesTheButtonIdle) {
     const guint score_refs = G_OBJECT(state_.score_label)->ref_count;
     const guint area_refs = G_OBJECT(state_.drawing_area)->ref_count;
-    worker_start::refuse_next();
-    click();
-    EXPECT_EQ(state_.running, 0);
-    EXPECT_EQ(score_markup(), dashes_markup);
-    EXPECT_EQ(heap_records::allocated(cell_size), 1);
-    EXPECT_EQ(heap_records::live(cell_size), 0);
-    EXPECT_EQ(G_OBJECT(state_.score_label)->ref_count, score_refs);
-    EXPECT_EQ(G_OBJECT(state_.drawing_area)->ref_count, area_refs);
-    paint();
-    expect_colour_at(140, 80, idle_disc);
-    drain_main_loop();
-    EXPECT_EQ(fake_engine::started(), 0);
+    const struct {
+        const char *name;
+        void (*refuse)();
+        int cells;
+    } failures[] = {
+        {"no heap cell", [] { heap_records::refuse_next(cell_size); }, 0},
+        {"no thread", [] { worker_start::refuse_next(); }, 1},
+    };
+    for (const auto &failure : failures) {
+        SCOPED_TRACE(failure.name);
+        heap_records::reset();
+        failure.refuse();
+        click();
+        EXPECT_EQ(state_.running, 0);
+        EXPECT_EQ(score_markup(), dashes_markup);
+        EXPECT_EQ(heap_records::allocated(cell_size), failure.cells);
+        EXPECT_EQ(heap_records::live(cell_size), 0);
+        EXPECT_EQ(G_OBJECT(state_.score_label)->ref_count, score_refs);
+        EXPECT_EQ(G_OBJECT(state_.drawing_area)->ref_count, area_refs);
+        paint();
+        expect_colour_at(140, 80, idle_disc);
+        drain_main_loop();
+        EXPECT_EQ(fake_engine::started(), 0);
+    }
 
     run_benchmark({.result = success(42, 1)}); // the next click works
     EXPECT_EQ(time_text(), "1.000 sec");

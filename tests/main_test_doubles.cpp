@@ -111,7 +111,13 @@ heap_book &book() {
 
 } // namespace
 
+std::atomic<std::size_t> refused_size{0};
+
 extern "C" void *__wrap_malloc(std::size_t size) {
+    std::size_t refused = size;
+    if (size != 0 && refused_size.compare_exchange_strong(refused, 0)) {
+        return nullptr;
+    }
     void *block = __real_malloc(size);
     if (block) {
         heap_book &b = book();
@@ -154,6 +160,10 @@ int live(std::size_t size) {
         count += block_size == size;
     }
     return count;
+}
+
+void refuse_next(std::size_t size) {
+    refused_size = size;
 }
 
 } // namespace heap_records

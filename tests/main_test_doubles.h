@@ -42,6 +42,7 @@ namespace heap_records {
 void reset();
 int allocated(std::size_t size);
 int live(std::size_t size);
+void refuse_next(std::size_t size); // the next malloc of `size` bytes returns null
 
 } // namespace heap_records
 
