@@ -1,7 +1,11 @@
 #include "main.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 
 extern "C" {
 #include "resources.h"
@@ -15,6 +19,7 @@ static_assert(offsetof(app_state, total_steps) == offsetof(app_state, progress) 
 static_assert(offsetof(app_state, last_posted_step) == offsetof(app_state, total_steps) + 4);
 static_assert(offsetof(app_state, result) == offsetof(app_state, last_posted_step) + 4);
 static_assert(offsetof(app_state, sysinfo) == offsetof(app_state, result) + sizeof(pi_result));
+static_assert(offsetof(progress_update, step) == sizeof(app_state *));
 
 extern "C" const char tessary_style_sheet[] =
     "window {  background-color: #f5f5f5;}"
@@ -151,6 +156,50 @@ constexpr double quarter_turn = 1.5707963267948966;
 
 void set_source(cairo_t *cr, const rgb &colour) {
     cairo_set_source_rgba(cr, colour.red, colour.green, colour.blue, 1.0);
+}
+
+// The benchmark: five computations of 8,388,608 digits.
+constexpr int benchmark_runs = 5;
+constexpr int benchmark_digits = 8388608;
+
+// A run's idle callbacks reach the window after the worker has posted them,
+// possibly after the window was destroyed (another window may keep the
+// application going). They use only the state record, which is never released,
+// and these three widgets, which a run therefore keeps referenced until its
+// result has been shown. Progress updates are posted before the result, at the
+// same priority, so they all run while the references are still held.
+void hold_run_widgets(const app_state *state) {
+    g_object_ref(state->drawing_area);
+    g_object_ref(state->score_label);
+    g_object_ref(state->time_label);
+}
+
+void release_run_widgets(const app_state *state) {
+    g_object_unref(state->drawing_area);
+    g_object_unref(state->score_label);
+    g_object_unref(state->time_label);
+}
+
+// step - last as a signed 32-bit difference, wrapping instead of overflowing.
+int32_t steps_since(int32_t last, int32_t step) {
+    return static_cast<int32_t>(static_cast<uint32_t>(step) - static_cast<uint32_t>(last));
+}
+
+// Hands the state record to a detached worker in a heap cell that the worker
+// frees. False when the cell or the thread could not be made.
+bool start_worker(app_state *state) {
+    auto *cell = static_cast<app_state **>(std::malloc(sizeof(app_state *)));
+    if (!cell) {
+        return false;
+    }
+    *cell = state;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, benchmark_thread, cell) != 0) {
+        std::free(cell);
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
 }
 
 } // namespace
@@ -344,9 +393,83 @@ gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer us
     if (state->running || !inside_disc(widget, event->x, event->y)) {
         return GDK_EVENT_STOP;
     }
-    // A release inside the disc starts a benchmark run: this is where the
-    // worker thread will be launched. Until then the button only redraws.
+
+    // A release inside the disc starts a run. Everything the worker reads is
+    // written before the thread is created.
+    gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
+    gtk_label_set_text(GTK_LABEL(state->time_label), "--");
+    state->total_steps = benchmark_runs * pi_estimate_iterations(benchmark_digits);
+    state->last_posted_step = -999; // the first report is always posted
+    state->running = 1;
+    state->progress = 0.0;
+    gtk_widget_queue_draw(state->drawing_area);
+
+    hold_run_widgets(state);
+    if (!start_worker(state)) {
+        // No worker, no result to wait for: back to idle at once.
+        release_run_widgets(state);
+        state->running = 0;
+        gtk_widget_queue_draw(state->drawing_area);
+    }
     return GDK_EVENT_STOP;
+}
+
+// --- The benchmark worker and the updates it posts to the main loop ---
+
+void *benchmark_thread(void *cell) {
+    app_state *state = *static_cast<app_state **>(cell);
+    pi_calculate_5x8m(&state->result, progress_callback, state);
+    g_idle_add(update_results_ui, state);
+    std::free(cell);
+    return nullptr;
+}
+
+// On the worker: posts the first report, the final one and any that is at
+// least two steps past the last one posted, so at most one report in two
+// reaches the main loop and the ring never moves backwards.
+void progress_callback(int step, int, void *user_data, double) {
+    auto *state = static_cast<app_state *>(user_data);
+    if (step != state->total_steps && steps_since(state->last_posted_step, step) < 2) {
+        return;
+    }
+    state->last_posted_step = step;
+    auto *update = static_cast<progress_update *>(std::malloc(sizeof(progress_update)));
+    if (!update) {
+        return; // a lost report only delays the ring until the next one
+    }
+    *update = {state, step};
+    g_idle_add(update_progress_ui, update);
+}
+
+gboolean update_progress_ui(gpointer data) {
+    auto *update = static_cast<progress_update *>(data);
+    app_state *state = update->state;
+    if (state->total_steps > 0) {
+        state->progress = std::min(static_cast<double>(update->step) / state->total_steps, 1.0);
+        gtk_widget_queue_draw(state->drawing_area);
+    }
+    std::free(update);
+    return G_SOURCE_REMOVE;
+}
+
+// Shows the score and the processor time of a successful benchmark; a failed
+// one leaves both lines at "--". Either way the button becomes idle again.
+gboolean update_results_ui(gpointer data) {
+    auto *state = static_cast<app_state *>(data);
+    const pi_result &result = state->result;
+    if (result.success) {
+        char text[512];
+        std::snprintf(text, sizeof text, "%.0f", result.score);
+        g_autofree char *markup = g_markup_printf_escaped(
+            "<span foreground='#000080' size='xx-large' weight='bold'>%s</span>", text);
+        gtk_label_set_markup(GTK_LABEL(state->score_label), markup);
+        std::snprintf(text, sizeof text, "%.3f sec", result.time_seconds);
+        gtk_label_set_text(GTK_LABEL(state->time_label), text);
+    }
+    state->running = 0;
+    gtk_widget_queue_draw(state->drawing_area);
+    release_run_widgets(state);
+    return G_SOURCE_REMOVE;
 }
 
 #ifndef TESSARY_WITHOUT_MAIN

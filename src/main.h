@@ -31,6 +31,13 @@ typedef struct app_state {
     system_info sysinfo;      /* probed once while the window is built */
 } app_state;
 
+/* One progress report on its way from the worker to the main loop; allocated
+ * by the worker with malloc, freed by update_progress_ui. */
+typedef struct progress_update {
+    app_state *state;
+    int32_t step;
+} progress_update;
+
 /* The style sheet installed for the default screen. */
 extern const char tessary_style_sheet[];
 
@@ -48,6 +55,17 @@ void show_about_dialog(GtkMenuItem *item, gpointer user_data);
 gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data);
 gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
 gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
+
+/* The benchmark worker: its argument is a malloc'ed cell holding the app_state
+ * pointer, which it frees. It runs the engine's five-run benchmark and posts
+ * progress and the result to the main loop; it never touches a widget. */
+void *benchmark_thread(void *cell);
+/* The engine's progress callback, on the worker; user_data is the app_state. */
+void progress_callback(int step, int precision_digits, void *user_data, double iteration_seconds);
+/* Idle callbacks on the main thread; each runs once. update_progress_ui frees
+ * its progress_update; update_results_ui gets the app_state. */
+gboolean update_progress_ui(gpointer update);
+gboolean update_results_ui(gpointer state);
 
 #ifdef __cplusplus
 }

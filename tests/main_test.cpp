@@ -1,6 +1,7 @@
 // The window as activate builds it, in a real X server, and the START button's
 // painting and hit test.
 #include "main.h"
+#include "main_test_doubles.h"
 
 #include <gtest/gtest.h>
 
@@ -650,8 +651,53 @@ struct pixel {
     int red, green, blue;
 };
 
+// Sizes of the records that cross between the threads.
+constexpr std::size_t cell_size = sizeof(app_state *);
+constexpr std::size_t record_size = sizeof(progress_update);
+static_assert(cell_size != record_size);
+
+// True once every run has shown its result and every record has been freed.
+bool runs_ended(const app_state &state) {
+    return !state.running && fake_engine::finished() == fake_engine::started() &&
+           heap_records::live(cell_size) == 0 && heap_records::live(record_size) == 0;
+}
+
+// Dispatches whatever the main loop has ready.
+void drain_main_loop() {
+    for (int i = 0; i < 1000 && g_main_context_pending(nullptr); ++i) {
+        g_main_context_iteration(nullptr, FALSE);
+    }
+}
+
+// Counts GTK and GLib warnings and criticals while it lives.
+class log_watch {
+  public:
+    log_watch() {
+        for (const char *domain : domains) {
+            handlers_.push_back(g_log_set_handler(
+                domain, GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+                [](const char *domain, GLogLevelFlags, const char *message, gpointer self) {
+                    ADD_FAILURE() << domain << ": " << message;
+                    ++static_cast<log_watch *>(self)->count;
+                },
+                this));
+        }
+    }
+    ~log_watch() {
+        for (std::size_t i = 0; i < handlers_.size(); ++i) {
+            g_log_remove_handler(domains[i], handlers_[i]);
+        }
+    }
+    int count = 0;
+
+  private:
+    static constexpr const char *domains[] = {"Gtk", "Gdk", "GLib", "GLib-GObject"};
+    std::vector<guint> handlers_;
+};
+
 // Paints the button at 400 x 160, the size it has in the window: centre (200, 80),
-// disc radius 69, ring band from radius 71 to 80.
+// disc radius 69, ring band from radius 71 to 80. The state has its own result
+// labels; runs use the fake engine, which by default fails at once.
 class StartButton : public ::testing::Test {
   protected:
     static constexpr int width = 400;
@@ -659,6 +705,8 @@ class StartButton : public ::testing::Test {
 
     void SetUp() override {
         test_application();
+        fake_engine::set_script({});
+        heap_records::reset();
         window_ = gtk_offscreen_window_new();
         state_.drawing_area = gtk_drawing_area_new();
         gtk_widget_set_size_request(state_.drawing_area, width, height);
@@ -668,11 +716,37 @@ class StartButton : public ::testing::Test {
             [&] { return gtk_widget_get_allocated_width(state_.drawing_area) == width; }));
         ASSERT_EQ(gtk_widget_get_allocated_height(state_.drawing_area), height);
         surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        state_.score_label = GTK_WIDGET(g_object_ref_sink(gtk_label_new(nullptr)));
+        gtk_label_set_markup(GTK_LABEL(state_.score_label), dashes_markup);
+        state_.time_label = GTK_WIDGET(g_object_ref_sink(gtk_label_new("--")));
     }
     void TearDown() override {
+        fake_engine::release();
+        EXPECT_TRUE(run_until([&] { return runs_ended(state_); })) << "a run did not end";
+        g_object_unref(state_.score_label);
+        g_object_unref(state_.time_label);
         cairo_surface_destroy(surface_);
         gtk_widget_destroy(window_);
     }
+
+    static constexpr char dashes_markup[] = "<span size='xx-large' weight='bold'>--</span>";
+
+    // A click on the centre of the disc.
+    void click() {
+        press(200, 80);
+        release(200, 80);
+    }
+
+    // Clicks START and waits until the run has shown its result.
+    void run_benchmark(fake_engine::script script) {
+        fake_engine::set_script(std::move(script));
+        click();
+        ASSERT_EQ(state_.running, 1);
+        ASSERT_TRUE(run_until([&] { return runs_ended(state_); }));
+    }
+
+    std::string score_markup() const { return gtk_label_get_label(GTK_LABEL(state_.score_label)); }
+    std::string time_text() const { return label_text(state_.time_label); }
 
     void paint() {
         cairo_t *cr = cairo_create(surface_);
@@ -796,6 +870,7 @@ TEST_F(StartButton, RunningDrawsAGreyDiscAndTheProgressRing) {
     paint();
     expect_colour_at(202, 155, green);
     expect_colour_at(194, 155, track);
+    state_.running = 0; // no worker to end this run
 }
 
 TEST_F(StartButton, HitTestIsTheDiscIncludingItsEdge) {
@@ -813,9 +888,12 @@ TEST_F(StartButton, HitTestIsTheDiscIncludingItsEdge) {
         state_.pressed = 0;
         EXPECT_TRUE(press(c.x, c.y));
         EXPECT_EQ(state_.pressed, c.inside ? 1 : 0);
-        EXPECT_TRUE(release(c.x, c.y));
+        EXPECT_TRUE(release(0, 0)); // in the corner, so no run starts
         EXPECT_EQ(state_.pressed, 0);
+        EXPECT_EQ(state_.running, 0);
     }
+    drain_main_loop();
+    EXPECT_EQ(fake_engine::started(), 0);
 }
 
 TEST_F(StartButton, ReleaseAnywhereClearsThePressedLook) {
@@ -836,6 +914,9 @@ TEST_F(StartButton, IgnoresPressesWhileRunning) {
     EXPECT_TRUE(release(200, 80));
     EXPECT_EQ(state_.pressed, 0);
     EXPECT_EQ(state_.running, 1);
+    drain_main_loop();
+    EXPECT_EQ(fake_engine::started(), 0);
+    state_.running = 0; // no worker to end this run
 }
 
 // The handlers are connected: events on the window's own button reach its state.
@@ -867,6 +948,291 @@ TEST_F(MainWindow, StartButtonAnswersItsSignals) {
     EXPECT_TRUE(send("button-press-event", GDK_BUTTON_PRESS, 0, 0));
     EXPECT_EQ(disc_colour(), 0x4287f5u);
     cairo_surface_destroy(surface);
+}
+
+// --- Starting a run, the worker and the updates it posts ---
+
+std::vector<int> steps_from(int first, int last) {
+    std::vector<int> steps;
+    for (int step = first; step <= last; ++step) {
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+pi_result success(double score, double seconds) {
+    pi_result result{};
+    result.success = 1;
+    result.digits = 8388608;
+    result.score = score;
+    result.time_seconds = seconds;
+    return result;
+}
+
+TEST_F(StartButton, ReleaseOnTheDiscEdgeStartsARun) {
+    gtk_label_set_markup(GTK_LABEL(state_.score_label), "<b>123</b>");
+    gtk_label_set_text(GTK_LABEL(state_.time_label), "1.000 sec");
+    state_.progress = 0.7; // left over from an earlier run
+    fake_engine::set_script({.hold = true});
+
+    EXPECT_TRUE(press(269, 80)); // distance 69, the disc radius
+    EXPECT_EQ(state_.pressed, 1);
+    EXPECT_TRUE(release(269, 80));
+    EXPECT_EQ(state_.pressed, 0);
+    EXPECT_EQ(state_.running, 1);
+    EXPECT_EQ(state_.progress, 0.0);
+    EXPECT_EQ(state_.total_steps, 95);
+    EXPECT_EQ(fake_engine::estimated_digits(), 8388608);
+    EXPECT_EQ(state_.last_posted_step, -999);
+    EXPECT_EQ(score_markup(), dashes_markup);
+    EXPECT_EQ(time_text(), "--");
+    paint();
+    expect_colour_at(140, 80, grey_disc);
+    expect_colour_at(200, 4, track);
+
+    // The engine runs on a thread of its own, filling the state's result.
+    ASSERT_TRUE(run_until([] { return fake_engine::started() == 1; }));
+    const fake_engine::call call = fake_engine::last_call();
+    EXPECT_EQ(call.result, &state_.result);
+    EXPECT_EQ(call.user_data, &state_);
+    EXPECT_NE(call.thread, std::this_thread::get_id());
+}
+
+TEST_F(StartButton, TheReleaseAloneDecidesWhetherARunStarts) {
+    EXPECT_TRUE(press(2, 2));
+    EXPECT_EQ(state_.pressed, 0);
+    EXPECT_TRUE(release(200, 80));
+    EXPECT_EQ(state_.running, 1);
+    ASSERT_TRUE(run_until([&] { return runs_ended(state_); }));
+
+    EXPECT_TRUE(press(200, 80));
+    EXPECT_TRUE(release(270, 80)); // just off the disc
+    EXPECT_EQ(state_.running, 0);
+    drain_main_loop();
+    EXPECT_EQ(fake_engine::started(), 1);
+}
+
+// Each report is followed by a turn of the main loop, so the ring's value after
+// every posted step can be read.
+TEST_F(StartButton, ProgressPostsEverySecondStepAndTheLast) {
+    struct Case {
+        const char *name;
+        int total_steps;
+        std::vector<int> steps;
+        std::vector<int> posted;
+        std::vector<double> ring; // progress after each posted step
+    };
+    std::vector<Case> cases = {
+        {"a full benchmark", 95, steps_from(1, 95), {}, {}},
+        {"the final step right after a posted one", 95, {92, 94, 95}, {92, 94, 95}, {}},
+        {"a step lower than the last posted one", 95, {10, 9, 11, 12}, {10, 12}, {}},
+        {"steps beyond the total", 95, {96, 200}, {96, 200}, {1.0, 1.0}},
+        {"no total", 0, {1, 3}, {1, 3}, {0.0, 0.0}},
+    };
+    for (int step = 1; step <= 95; step += 2) {
+        cases[0].posted.push_back(step);
+    }
+    for (Case &c : cases) {
+        if (c.ring.empty()) {
+            for (int step : c.posted) {
+                c.ring.push_back(step / 95.0);
+            }
+        }
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        heap_records::reset();
+        state_.running = 1;
+        state_.total_steps = c.total_steps;
+        state_.last_posted_step = -999;
+        state_.progress = 0.0;
+        std::vector<int> posted;
+        std::vector<double> ring;
+        for (int step : c.steps) {
+            const int records = heap_records::allocated(record_size);
+            progress_callback(step, 4 * step, &state_, 0.25);
+            drain_main_loop();
+            if (heap_records::allocated(record_size) > records) {
+                posted.push_back(step);
+                ring.push_back(state_.progress);
+            }
+        }
+        EXPECT_EQ(posted, c.posted);
+        EXPECT_EQ(ring, c.ring);
+        EXPECT_EQ(heap_records::live(record_size), 0);
+    }
+    state_.running = 0;
+}
+
+TEST_F(StartButton, ShowsTheScoreInNavyAndTheTimeWithThreeDecimals) {
+    struct Case {
+        double score;
+        double seconds;
+        const char *score_text;
+        const char *time_text;
+    };
+    const Case cases[] = {
+        {987, 65.4321, "987", "65.432 sec"},
+        {1234567, 0.0004, "1234567", "0.000 sec"},
+        {0, 1234.5675, "0", "1234.568 sec"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.score_text);
+        heap_records::reset();
+        run_benchmark({.steps = steps_from(1, 95), .result = success(c.score, c.seconds)});
+        EXPECT_EQ(score_markup(),
+                  std::string("<span foreground='#000080' size='xx-large' weight='bold'>") +
+                      c.score_text + "</span>");
+        EXPECT_EQ(label_text(state_.score_label), c.score_text);
+        EXPECT_EQ(time_text(), c.time_text);
+        EXPECT_EQ(state_.progress, 1.0);
+        EXPECT_EQ(heap_records::allocated(cell_size), 1);
+        EXPECT_EQ(heap_records::allocated(record_size), 48);
+    }
+    paint();
+    expect_colour_at(140, 80, idle_disc);
+    expect_colour_at(200, 4, background);
+}
+
+TEST_F(StartButton, AFailedBenchmarkLeavesDashesAndAnIdleButton) {
+    run_benchmark({.steps = {1}, .result = success(987, 65.4321)});
+    ASSERT_EQ(time_text(), "65.432 sec");
+
+    pi_result failed{};
+    failed.score = 5;
+    failed.time_seconds = 2;
+    std::snprintf(failed.error_message, sizeof failed.error_message, "All 5 benchmark runs failed");
+    run_benchmark({.steps = {1, 2, 3}, .result = failed});
+    EXPECT_EQ(score_markup(), dashes_markup);
+    EXPECT_EQ(time_text(), "--");
+    paint();
+    expect_colour_at(140, 80, idle_disc);
+    expect_colour_at(275, 80, background);
+}
+
+TEST_F(StartButton, ASecondRunCannotStartWhileOneIsGoing) {
+    fake_engine::set_script({.steps = {1, 2, 3}, .hold = true});
+    click();
+    ASSERT_TRUE(run_until([] { return fake_engine::started() == 1; }));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(press(200, 80));
+        EXPECT_EQ(state_.pressed, 0);
+        EXPECT_TRUE(release(200, 80));
+        EXPECT_EQ(state_.running, 1);
+        drain_main_loop();
+    }
+    EXPECT_EQ(heap_records::allocated(cell_size), 1);
+    EXPECT_EQ(fake_engine::started(), 1);
+
+    fake_engine::release();
+    ASSERT_TRUE(run_until([&] { return runs_ended(state_); }));
+    EXPECT_EQ(fake_engine::started(), 1);
+    click();
+    EXPECT_EQ(state_.running, 1);
+    ASSERT_TRUE(run_until([&] { return runs_ended(state_); }));
+    EXPECT_EQ(fake_engine::started(), 2);
+}
+
+TEST_F(StartButton, AWorkerThatCannotStartLeavesTheButtonIdle) {
+    const guint score_refs = G_OBJECT(state_.score_label)->ref_count;
+    const guint area_refs = G_OBJECT(state_.drawing_area)->ref_count;
+    const struct {
+        const char *name;
+        void (*refuse)();
+        int cells;
+    } failures[] = {
+        {"no heap cell", [] { heap_records::refuse_next(cell_size); }, 0},
+        {"no thread", [] { worker_start::refuse_next(); }, 1},
+    };
+    for (const auto &failure : failures) {
+        SCOPED_TRACE(failure.name);
+        heap_records::reset();
+        failure.refuse();
+        click();
+        EXPECT_EQ(state_.running, 0);
+        EXPECT_EQ(score_markup(), dashes_markup);
+        EXPECT_EQ(heap_records::allocated(cell_size), failure.cells);
+        EXPECT_EQ(heap_records::live(cell_size), 0);
+        EXPECT_EQ(G_OBJECT(state_.score_label)->ref_count, score_refs);
+        EXPECT_EQ(G_OBJECT(state_.drawing_area)->ref_count, area_refs);
+        paint();
+        expect_colour_at(140, 80, idle_disc);
+        drain_main_loop();
+        EXPECT_EQ(fake_engine::started(), 0);
+    }
+
+    run_benchmark({.result = success(42, 1)}); // the next click works
+    EXPECT_EQ(time_text(), "1.000 sec");
+}
+
+// Set on an object's data, so that the flag goes up when the object is finalized.
+void watch_finalization(GtkWidget *widget, bool *finalized) {
+    *finalized = false;
+    g_object_set_data_full(G_OBJECT(widget), "test-finalized", finalized,
+                           [](gpointer flag) { *static_cast<bool *>(flag) = true; });
+}
+
+// Another window keeps the application going while the window of a running
+// benchmark is closed: the run's updates still arrive, on widgets kept alive
+// until its result, and the other window goes on working.
+TEST_F(MainWindow, ARunOutlivesItsWindow) {
+    log_watch warnings;
+    fake_engine::set_script(
+        {.steps = steps_from(1, 95), .result = success(987, 65.4321), .hold = true});
+    heap_records::reset();
+    GtkApplication *app = test_application();
+    activate(app, nullptr);
+    GtkWidget *second = nullptr;
+    for (GList *l = gtk_application_get_windows(app); l; l = l->next) {
+        if (l->data != window_) {
+            second = GTK_WIDGET(l->data);
+        }
+    }
+    ASSERT_NE(second, nullptr);
+    GtkWidget *second_area = children(gtk_bin_get_child(GTK_BIN(second)))[0];
+    ASSERT_TRUE(run_until([&] { return gtk_widget_get_allocated_width(second_area) > 1; }));
+
+    auto click = [](GtkWidget *area) {
+        for (auto [signal, type] : {std::pair{"button-press-event", GDK_BUTTON_PRESS},
+                                    {"button-release-event", GDK_BUTTON_RELEASE}}) {
+            GdkEventButton event{};
+            event.type = type;
+            event.x = 200;
+            event.y = 80;
+            gboolean handled = FALSE;
+            g_signal_emit_by_name(area, signal, &event, &handled);
+        }
+    };
+    click(area_);
+    ASSERT_TRUE(run_until([] { return fake_engine::started() == 1; }));
+    auto *first_state = static_cast<app_state *>(fake_engine::last_call().user_data);
+    ASSERT_EQ(first_state->drawing_area, area_);
+    ASSERT_EQ(first_state->running, 1);
+
+    bool area_gone = false;
+    bool score_gone = false;
+    bool time_gone = false;
+    watch_finalization(first_state->drawing_area, &area_gone);
+    watch_finalization(first_state->score_label, &score_gone);
+    watch_finalization(first_state->time_label, &time_gone);
+    gtk_widget_destroy(window_);
+    window_ = second; // torn down by the fixture
+    drain_main_loop();
+    EXPECT_FALSE(area_gone || score_gone || time_gone);
+
+    fake_engine::release();
+    ASSERT_TRUE(run_until([&] { return runs_ended(*first_state); }));
+    EXPECT_EQ(first_state->progress, 1.0);
+    EXPECT_EQ(heap_records::allocated(record_size), 48);
+    EXPECT_TRUE(area_gone && score_gone && time_gone) << "the run let go of its widgets";
+
+    fake_engine::set_script({.steps = {1}, .result = success(1000, 2)});
+    click(second_area);
+    GtkWidget *second_results = children(gtk_bin_get_child(GTK_BIN(second)))[1];
+    GtkWidget *second_time = children(second_results)[1];
+    EXPECT_TRUE(run_until([&] { return label_text(second_time) == "2.000 sec"; }));
+    EXPECT_TRUE(run_until([&] { return fake_engine::finished() == 1; }));
+    EXPECT_EQ(warnings.count, 0);
 }
 
 } // namespace
