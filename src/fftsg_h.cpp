@@ -969,86 +969,67 @@ void rdft(int n, int sign, double *a) {
     }
 }
 
-// The DCT rides on the real DFT of n values: neighbouring values are folded into sums and
-// differences, the cosine twiddles turn the half-sample shift into a rotation.
-void ddct(int n, int sign, double *a) {
+} // extern "C"
+
+namespace {
+
+// The DCT and DST ride on the real DFT of n values: neighbouring values are folded into sums
+// and differences, the twiddles turn the half-sample shift into a rotation. The two differ
+// only in the signs of the folding (s = +1 for the cosine, -1 for the sine) and in their
+// twiddle step.
+template <bool sine> void cosine_sine_transform(int n, int sign, double *a) {
+    constexpr double s = sine ? -1.0 : 1.0;
+    const auto twiddles = sine ? dstsub : dctsub;
+    const auto twiddles_small = sine ? dstsub4 : dctsub4;
     if (sign < 0) {
         const double x = a[n - 1];
         for (int j = n - 2; j >= 2; j -= 2) {
-            a[j + 1] = a[j] - a[j - 1];
-            a[j] += a[j - 1];
+            a[j + 1] = s * a[j] - a[j - 1];
+            a[j] += s * a[j - 1];
         }
-        a[1] = a[0] - x;
-        a[0] += x;
+        a[1] = a[0] - s * x;
+        a[0] += s * x;
         if (n > 4) {
             rftbsub(n, a);
             cftbsub(n, a);
-            dctsub(n, a);
+            twiddles(n, a);
         } else {
             if (n == 4) {
                 cftbsub(n, a);
             }
-            dctsub4(n, a);
+            twiddles_small(n, a);
         }
     } else {
         if (n > 4) {
-            dctsub(n, a);
+            twiddles(n, a);
             cftfsub(n, a);
             rftfsub(n, a);
         } else {
-            dctsub4(n, a);
+            twiddles_small(n, a);
             if (n == 4) {
                 cftfsub(n, a);
             }
         }
-        const double x = a[0] - a[1];
+        const double x = s * (a[0] - a[1]);
         a[0] += a[1];
         for (int j = 2; j < n; j += 2) {
-            a[j - 1] = a[j] - a[j + 1];
-            a[j] += a[j + 1];
+            a[j - 1] = s * a[j] - a[j + 1];
+            a[j] += s * a[j + 1];
         }
         a[n - 1] = x;
     }
 }
 
+} // namespace
+
+extern "C" {
+
+void ddct(int n, int sign, double *a) {
+    cosine_sine_transform<false>(n, sign, a);
+}
+
 void ddst(int n, int sign, double *a) {
-    if (sign < 0) {
-        const double x = a[n - 1];
-        for (int j = n - 2; j >= 2; j -= 2) {
-            a[j + 1] = -a[j] - a[j - 1];
-            a[j] -= a[j - 1];
-        }
-        a[1] = a[0] + x;
-        a[0] -= x;
-        if (n > 4) {
-            rftbsub(n, a);
-            cftbsub(n, a);
-            dstsub(n, a);
-        } else {
-            if (n == 4) {
-                cftbsub(n, a);
-            }
-            dstsub4(n, a);
-        }
-    } else {
-        if (n > 4) {
-            dstsub(n, a);
-            cftfsub(n, a);
-            rftfsub(n, a);
-        } else {
-            dstsub4(n, a);
-            if (n == 4) {
-                cftfsub(n, a);
-            }
-        }
-        const double x = a[1] - a[0];
-        a[0] += a[1];
-        for (int j = 2; j < n; j += 2) {
-            a[j - 1] = -a[j] - a[j + 1];
-            a[j] -= a[j + 1];
-        }
-        a[n - 1] = x;
-    }
+    cosine_sine_transform<true>(n, sign, a);
 }
 
 // Cosine transform of n+1 values by halving: the even part of the data is a DCT of half the
