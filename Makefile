@@ -3,8 +3,9 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: run test deps build sanitize-build clean
+.PHONY: run test deps build sanitize-build install uninstall clean
 
 deps:
 	@scripts/install-deps.sh
@@ -26,6 +27,14 @@ run: build
 test: build sanitize-build
 	cd $(BUILD) && ctest --output-on-failure --timeout 1800
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure --timeout 1800 -LE slow
+
+# Installs into PREFIX (below DESTDIR when set); the build tree's install manifest lists
+# every file, and `make uninstall` removes them again.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	DESTDIR="$(DESTDIR)" scripts/uninstall.sh $(BUILD)/install_manifest.txt
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

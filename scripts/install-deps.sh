@@ -13,6 +13,8 @@ packages=(
     # GUI tests: X server, input, screenshots, icons and fonts
     xvfb xauth xdotool x11-utils imagemagick adwaita-icon-theme librsvg2-common
     fonts-dejavu-core dbus-daemon
+    # installation: man page generator, desktop entry and AppStream validators
+    help2man desktop-file-utils appstream
 )
 
 missing=()

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Captures Tessary's window, as AppStream and the README show it, in a private Xvfb with
+# the default theme, so that the picture does not depend on the desktop it is made on.
+# With --after-run it first presses START and waits for the benchmark to finish (minutes).
+#   screenshot.sh [--after-run] TESSARY OUTPUT.png
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "${1:-}" != --in-xvfb ]; then
+    exec env -u DISPLAY -u WAYLAND_DISPLAY "$here/with-xvfb.sh" "$0" --in-xvfb "$@"
+fi
+shift
+after_run=0
+if [ "$1" = --after-run ]; then
+    after_run=1
+    shift
+fi
+tessary=$1
+output=$2
+scratch=$(mktemp --suffix=.png)
+
+"$tessary" &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -f "$scratch"' EXIT
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | head -n1) || true
+if [ -z "$window" ]; then
+    echo "screenshot: no window of $tessary appeared" >&2
+    exit 1
+fi
+sleep 1 # let the first frames arrive
+
+# Processor time of the program so far, in clock ticks.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+
+if [ "$after_run" -eq 1 ]; then
+    # Press the middle of the blue START disc, then wait until the worker has used some
+    # processor time and the program has gone idle again.
+    import -window "$window" "$scratch"
+    read -r width height x y < <(convert "$scratch" -fill white +opaque '#4287F5' \
+        -fill black -opaque '#4287F5' -trim -format '%w %h %X %Y\n' info:- | tr -d '+')
+    xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
+    start=$(cpu_ticks)
+    last=$start
+    while sleep 3; do
+        now=$(cpu_ticks)
+        [ $((now - start)) -gt 500 ] && [ $((now - last)) -lt 10 ] && break
+        last=$now
+    done
+    sleep 1
+fi
+import -window "$window" -strip "$output"
+echo "screenshot: $(identify -format '%wx%h' "$output") window saved to $output"

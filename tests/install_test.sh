@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Installs a build tree into a fresh temporary prefix and checks the result.
+#   install_test.sh layout BUILD SOURCE     exactly the expected files, each one usable
+#   install_test.sh uninstall BUILD SOURCE  the manifest lists them all; uninstalling empties the prefix
+# `cmake --install` rewrites the build tree's install manifest; the one a real install left
+# there is put back afterwards, so that `make uninstall` still finds it.
+set -euo pipefail
+mode=$1
+build=$2
+source=$3
+
+work=$(mktemp -d)
+manifest=$build/install_manifest.txt
+[ -f "$manifest" ] && cp -p "$manifest" "$work/saved_manifest"
+cleanup() {
+    if [ -f "$work/saved_manifest" ]; then
+        mv -f "$work/saved_manifest" "$manifest"
+    else
+        rm -f "$manifest"
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "install: $*" >&2
+    exit 1
+}
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
+    cat "$work/install.log" >&2
+    fail "cmake --install failed"
+}
+
+installed_files() {
+    (cd "$prefix" && find . \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort)
+}
+
+check_layout() {
+    local icon_sizes=(16 24 32 48 64 128 256)
+    {
+        printf '%s\n' bin/tessary bin/tessary-cli \
+            share/applications/com.tessary.gtk.desktop \
+            share/metainfo/com.tessary.gtk.metainfo.xml \
+            share/man/man1/tessary-cli.1 share/doc/tessary/LICENSE
+        for size in "${icon_sizes[@]}"; do
+            echo "share/icons/hicolor/${size}x${size}/apps/com.tessary.gtk.png"
+        done
+    } | LC_ALL=C sort >"$work/expected"
+    installed_files >"$work/actual"
+    diff -u "$work/expected" "$work/actual" >&2 ||
+        fail "the prefix does not hold exactly the expected files (- expected, + installed)"
+
+    for program in tessary tessary-cli; do
+        [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
+    done
+
+    # Every theme icon is drawn at its own size with an alpha channel, and the largest is
+    # the picture that the program carries in its resources: a stale data/icon.png differs
+    # in thousands of pixels, another cairo's antialiasing in a few edge pixels at most.
+    for size in "${icon_sizes[@]}"; do
+        icon=$prefix/share/icons/hicolor/${size}x${size}/apps/com.tessary.gtk.png
+        read -r width height channels < <(identify -format '%w %h %[channels]\n' "$icon")
+        [ "$width" = "$size" ] && [ "$height" = "$size" ] && [ "$channels" = srgba ] ||
+            fail "${size}x${size} icon is ${width}x${height} ($channels)"
+    done
+    differing=$(compare -metric AE -fuzz 3% "$source/data/icon.png" \
+        "$prefix/share/icons/hicolor/256x256/apps/com.tessary.gtk.png" null: 2>&1) || true
+    [ "${differing%%.*}" -le 64 ] 2>/dev/null ||
+        fail "the 256x256 theme icon differs from data/icon.png in $differing pixels:" \
+            "regenerate data/icon.png with tessary-icon"
+
+    # The desktop entry launches an installed program and names the installed icon; the
+    # AppStream data launches that entry.
+    desktop=$prefix/share/applications/com.tessary.gtk.desktop
+    desktop-file-validate "$desktop" >"$work/desktop.log" 2>&1 && [ ! -s "$work/desktop.log" ] || {
+        cat "$work/desktop.log" >&2
+        fail "the installed desktop entry does not validate cleanly"
+    }
+    entry() { sed -n "s/^$1=//p" "$desktop"; }
+    [ -x "$prefix/bin/$(entry Exec | cut -d' ' -f1)" ] || fail "Exec=$(entry Exec) is not installed"
+    [ "$(entry Icon)" = com.tessary.gtk ] || fail "Icon=$(entry Icon) is not the installed icon"
+    launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' \
+        "$prefix/share/metainfo/com.tessary.gtk.metainfo.xml")
+    [ "$launchable" = com.tessary.gtk.desktop ] ||
+        fail "the metainfo launches '$launchable', not the installed desktop entry"
+    appstreamcli validate-tree --no-net "$prefix" >"$work/tree.log" 2>&1 || {
+        cat "$work/tree.log" >&2
+        fail "appstreamcli validate-tree rejects the installed tree"
+    }
+
+    # The manual page formats without warnings and documents every option of --help.
+    page=$prefix/share/man/man1/tessary-cli.1
+    MANWIDTH=80 man --warnings -l "$page" >"$work/page.txt" 2>"$work/page.err" ||
+        fail "man cannot format tessary-cli.1"
+    [ ! -s "$work/page.err" ] || {
+        cat "$work/page.err" >&2
+        fail "tessary-cli.1 formats with warnings"
+    }
+    grep -q '^NAME' "$work/page.txt" || fail "tessary-cli.1 has no NAME section"
+    "$prefix/bin/tessary-cli" --help | grep -o -- '--[a-z][a-z-]*' | sort -u >"$work/options"
+    [ -s "$work/options" ] || fail "tessary-cli --help lists no options"
+    while read -r option; do
+        grep -q -- "$option" "$work/page.txt" || fail "tessary-cli.1 does not mention $option"
+    done <"$work/options"
+    echo "install: $(wc -l <"$work/actual") files in place and valid"
+}
+
+check_uninstall() {
+    installed_files | sed "s|^|$prefix/|" >"$work/actual"
+    LC_ALL=C sort "$manifest" >"$work/listed"
+    diff -u "$work/listed" "$work/actual" >&2 ||
+        fail "the install manifest does not list exactly the installed files (- listed, + installed)"
+
+    "$source/scripts/uninstall.sh" "$manifest" >"$work/uninstall.log" || {
+        cat "$work/uninstall.log" >&2
+        fail "uninstall.sh failed"
+    }
+    installed_files >"$work/left"
+    [ ! -s "$work/left" ] || {
+        cat "$work/left" >&2
+        fail "files left after uninstalling"
+    }
+    [ ! -e "$prefix/share/doc/tessary" ] || fail "share/doc/tessary left after uninstalling"
+    echo "install: $(cat "$work/uninstall.log")"
+}
+
+case $mode in
+layout) check_layout ;;
+uninstall) check_uninstall ;;
+*) fail "unknown mode $mode" ;;
+esac

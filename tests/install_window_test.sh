@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs a build tree into a temporary prefix, starts the installed tessary in the current
+# X server and checks that its window is the one the desktop entry describes: WM_CLASS
+# carries StartupWMClass, and the GTK application id names the entry's file, so that
+# docks and window lists group the window with its launcher.
+#   install_window_test.sh BUILD
+set -euo pipefail
+build=$1
+
+work=$(mktemp -d)
+manifest=$build/install_manifest.txt
+[ -f "$manifest" ] && cp -p "$manifest" "$work/saved_manifest"
+pid=
+cleanup() {
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
+    if [ -f "$work/saved_manifest" ]; then
+        mv -f "$work/saved_manifest" "$manifest"
+    else
+        rm -f "$manifest"
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "window: $*" >&2
+    exit 1
+}
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+desktop=$prefix/share/applications/com.tessary.gtk.desktop
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
+[ -n "$wm_class" ] || fail "the desktop entry has no StartupWMClass"
+
+# Started the way a launcher starts it: by the name on Exec=, from the installed bin/.
+exec_name=$(sed -n 's/^Exec=//p' "$desktop" | cut -d' ' -f1)
+PATH=$prefix/bin:$PATH "$exec_name" &
+pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | head -n1) || true
+[ -n "$window" ] || fail "no window of the installed tessary appeared"
+
+# WM_CLASS(STRING) = "instance", "class"
+read -r instance class < <(xprop -id "$window" WM_CLASS |
+    sed -n 's/^WM_CLASS(STRING) = "\([^"]*\)", "\([^"]*\)"$/\1 \2/p')
+[ "$class" = "$wm_class" ] ||
+    fail "the window's WM_CLASS is \"$instance\", \"$class\"; the desktop entry says $wm_class"
+
+app_id=$(xprop -id "$window" _GTK_APPLICATION_ID | sed -n 's/.* = "\(.*\)"$/\1/p')
+[ "$app_id.desktop" = "$(basename "$desktop")" ] ||
+    fail "the application id '$app_id' does not name the desktop entry $(basename "$desktop")"
+echo "window: WM_CLASS \"$instance\", \"$class\" and application id $app_id match the desktop entry"
