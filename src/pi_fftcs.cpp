@@ -756,40 +756,50 @@ extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
 // added, DC pair and bin pairs multiplied, lead cells multiplied, and the
 // result transformed back.
 
+namespace {
+
+// d2 <- d1 * d2 in frequency form, the bin pairs by `pair_kernel`.
+template <class D1, class PairKernel>
+inline void multiply_spectra(int nfft, D1 *d1, double *d2, PairKernel pair_kernel) {
+    d2[exponent_cell] += d1[exponent_cell];
+    dc_product(d1, d2, d2);
+    if (nfft > 2) {
+        pair_kernel(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+}
+
+// d <- d^2 in frequency form, the bin pairs by `pair_kernel`.
+inline void square_spectrum(int nfft, double *d, void (*pair_kernel)(int, double *)) {
+    d[exponent_cell] *= 2;
+    dc_square(d, d);
+    if (nfft > 2) {
+        pair_kernel(nfft, d + 1);
+    }
+    d[lead_cell(nfft)] *= d[lead_cell(nfft)];
+}
+
+} // namespace
+
 extern "C" void mp_mul_cmul(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
     forward_transform(nfft, d1);
     forward_transform(nfft, d2);
-    d2[exponent_cell] += d1[exponent_cell];
-    dc_product(d1, d2, d2);
-    if (nfft > 2) {
-        mp_mul_rcmul(nfft, d1 + 1, d2 + 1);
-    }
-    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    multiply_spectra(nfft, d1, d2, mp_mul_rcmul);
     backward_transform(nfft, d2);
 }
 
 extern "C" void mp_mul_cmul_nt_d1(int nfft, const double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
     forward_transform(nfft, d2);
-    d2[exponent_cell] += d1[exponent_cell];
-    dc_product(d1, d2, d2);
-    if (nfft > 2) {
-        mp_mul_rcmul_nt_in1(nfft, d1 + 1, d2 + 1);
-    }
-    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_in1);
     backward_transform(nfft, d2);
 }
 
 extern "C" void mp_mul_cmul_nt_d2(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
     forward_transform(nfft, d1);
-    d2[exponent_cell] += d1[exponent_cell];
-    dc_product(d1, d2, d2);
-    if (nfft > 2) {
-        mp_mul_rcmul_nt_in2(nfft, d1 + 1, d2 + 1);
-    }
-    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_in2);
     backward_transform(nfft, d2);
 }
 
@@ -797,12 +807,7 @@ extern "C" void mp_mul_cmul_nt_out(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
     forward_transform(nfft, d1);
     forward_transform(nfft, d2);
-    d2[exponent_cell] += d1[exponent_cell];
-    dc_product(d1, d2, d2);
-    if (nfft > 2) {
-        mp_mul_rcmul_nt_out(nfft, d1 + 1, d2 + 1);
-    }
-    d2[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_out);
 }
 
 extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3) {
@@ -819,23 +824,13 @@ extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, do
 extern "C" void mp_mul_csqu(int nfft, double *d1) {
     assert(valid_nfft(nfft));
     forward_transform(nfft, d1);
-    d1[exponent_cell] *= 2;
-    dc_square(d1, d1);
-    if (nfft > 2) {
-        mp_mul_rcsqu(nfft, d1 + 1);
-    }
-    d1[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    square_spectrum(nfft, d1, mp_mul_rcsqu);
     backward_transform(nfft, d1);
 }
 
 extern "C" void mp_mul_csqu_nt_d1(int nfft, double *d1) {
     assert(valid_nfft(nfft));
-    d1[exponent_cell] *= 2;
-    dc_square(d1, d1);
-    if (nfft > 2) {
-        mp_mul_rcsqu_nt_in(nfft, d1 + 1);
-    }
-    d1[lead_cell(nfft)] *= d1[lead_cell(nfft)];
+    square_spectrum(nfft, d1, mp_mul_rcsqu_nt_in);
     backward_transform(nfft, d1);
 }
 
