@@ -54,6 +54,21 @@ void cut_at(char *text, char stop) {
     }
 }
 
+// The text after `key` on the first line that begins with it, read into `line`;
+// null when the file cannot be opened or has no such line.
+const char *first_line_value(const char *path, const char *key, char (&line)[line_size]) {
+    unique_file file = open_text(path);
+    if (!file) {
+        return nullptr;
+    }
+    while (std::fgets(line, line_size, file.get())) {
+        if (begins_with(line, key)) {
+            return line + std::strlen(key);
+        }
+    }
+    return nullptr;
+}
+
 // Saturating conversions: the files may hold any number, the record keeps 32 bits.
 int32_t clamp_to_int32(long long value) {
     constexpr long long lowest = std::numeric_limits<int32_t>::min();
@@ -195,41 +210,26 @@ void read_max_frequency(const char *cpufreq_max, system_info &info) {
 }
 
 void read_memory(const char *meminfo, system_info &info) {
-    unique_file file = open_text(meminfo);
-    if (!file) {
-        return;
-    }
     char line[line_size];
-    while (std::fgets(line, sizeof line, file.get())) {
-        if (begins_with(line, "MemTotal:")) {
-            long kb = 0;
-            if (parse_long(line + std::strlen("MemTotal:"), kb)) {
-                info.memory_mb = kb / 1024;
-            }
-            return;
-        }
+    long kb = 0;
+    if (parse_long(first_line_value(meminfo, "MemTotal:", line), kb)) {
+        info.memory_mb = kb / 1024;
     }
 }
 
 // PRETTY_NAME's value, without its double quotes when it has them.
 void read_distribution_name(const char *os_release, system_info &info) {
-    unique_file file = open_text(os_release);
-    if (!file) {
+    char line[line_size];
+    const char *name = first_line_value(os_release, "PRETTY_NAME=", line);
+    if (!name) {
         return;
     }
-    char line[line_size];
-    while (std::fgets(line, sizeof line, file.get())) {
-        if (begins_with(line, "PRETTY_NAME=")) {
-            const char *name = line + std::strlen("PRETTY_NAME=");
-            if (*name == '"') {
-                ++name;
-            }
-            copy_text(info.os_name, name);
-            cut_at(info.os_name, '"');
-            cut_at(info.os_name, '\n');
-            return;
-        }
+    if (*name == '"') {
+        ++name;
     }
+    copy_text(info.os_name, name);
+    cut_at(info.os_name, '"');
+    cut_at(info.os_name, '\n');
 }
 
 } // namespace
