@@ -32,6 +32,21 @@ inline bool valid_radix(int radix) {
     return radix >= 2 && radix <= 32767 && radix % 2 == 0;
 }
 
+// trunc by the processor's truncating conversion, for |x| < 2^63: without SSE4.1, std::trunc
+// compiles to a range test, a branch and a sign fix-up around the same conversion, all on the
+// carry chains below. It gives +0 where trunc gives -0; every caller adds the result to a
+// non-zero value, multiplies and adds it, or stores it as an integer, so no result changes.
+inline double truncate(double x) {
+    assert(std::fabs(x) < 0x1p62);
+    return static_cast<double>(static_cast<int64_t>(x));
+}
+
+// truncate(x) - 1, with the subtraction done before the conversion back to double.
+inline double truncate_minus_one(double x) {
+    assert(std::fabs(x) < 0x1p62);
+    return static_cast<double>(static_cast<int64_t>(x) - 1);
+}
+
 inline int sign_of(int64_t x) {
     return (x > 0) - (x < 0);
 }
@@ -267,7 +282,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
     int carry = 0;
     for (int i = n - 1; i >= 0; --i) {
         const double x = in2 * in[i] + carry + 0.5;
-        const double q = std::trunc(x * r);
+        const double q = truncate(x * r);
         carry = static_cast<int>(q);
         out[i] = static_cast<int16_t>(x - radix * q);
     }
@@ -282,7 +297,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
     int k = 0;
     for (double c = carry; c > 0; ++k) {
         const double x = c + 0.5;
-        const double q = std::trunc(x * r);
+        const double q = truncate(x * r);
         carry_digits[k] = static_cast<int16_t>(x - radix * q);
         c = q;
     }
@@ -326,20 +341,20 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
 
     const double r = 1 / in2;
     double x = lead + 0.5;
-    double q = std::trunc(x * r);
+    double q = truncate(x * r);
     out[0] = static_cast<int16_t>(q);
     int remainder = static_cast<int>(x - in2 * q); // below in2, so it fits an int
 
     const int p = std::min(last_taken, n - 1);
     for (int i = 1; i < n - p; ++i) {
         x = remainder * radix + 0.5 + in[p + i];
-        q = std::trunc(x * r);
+        q = truncate(x * r);
         out[i] = static_cast<int16_t>(q);
         remainder = static_cast<int>(x - in2 * q);
     }
     for (int i = std::max(1, n - p); i < n; ++i) {
         x = remainder * radix + 0.5;
-        q = std::trunc(x * r);
+        q = truncate(x * r);
         out[i] = static_cast<int16_t>(q);
         remainder = static_cast<int>(x - in2 * q);
     }
@@ -587,21 +602,25 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
         tail += cell[j] * weight;
     }
     double u = (tail * f + 0.5) * rr;
-    double held = std::trunc(u) - 1; // carry two places up, added one step later
-    double carry = std::trunc((u - held) * dradix + 0.5);
+    double held = truncate_minus_one(u); // carry two places up, added one step later
+    const double carry = truncate((u - held) * dradix + 0.5);
 
+    // The loop is one dependency chain from digit to digit, so the carry is kept with its
+    // +0.5 guard added: tv + (held + 0.5) equals (tv + held) + 0.5 exactly (whole and half
+    // numbers far below 2^52) and takes one addition less on the chain.
+    double guarded_carry = carry + 0.5;
     for (int i = m - 1; i >= 1; --i) {
-        const double x = carry + 0.5 + f * cell[i + 1 - c1];
+        const double x = guarded_carry + f * cell[i + 1 - c1];
         u = x * rr;
-        const double next_held = std::trunc(u) - 1;
+        const double next_held = truncate_minus_one(u);
         const double v = (u - next_held) * dradix;
-        const double tv = std::trunc(v);
-        carry = tv + held;
+        const double tv = truncate(v);
+        guarded_carry = tv + (held + 0.5);
         digit[i] = static_cast<int16_t>((v - tv) * dradix);
         held = next_held;
     }
-    const double x = (c1 == 1 ? 0.5 : f * term0 + 0.5) + carry + dradix * held;
-    const double q = std::trunc(x * r);
+    const double x = (c1 == 1 ? 0.5 : f * term0 + 0.5) + (guarded_carry - 0.5) + dradix * held;
+    const double q = truncate(x * r);
     digit[0] = static_cast<int16_t>(x - dradix * q);
 
     int e = c1;
