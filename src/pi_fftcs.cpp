@@ -567,6 +567,114 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
     d[exponent_cell] = static_cast<double>(in->exponent) - shift;
 }
 
+namespace {
+
+// The carry release of the conversion back, between two digits: the carry with its +0.5 guard
+// already added, and the carry two places up, held back one step. This pair is all that one
+// digit passes to the next.
+struct carry_state {
+    double guarded_carry, held;
+
+    bool operator==(const carry_state &) const = default;
+};
+
+// One digit of the carry release (see mp_mul_d2i): from the state and the digit's term, the
+// digit and the state passed on. guarded_carry = tv + (held + 0.5) equals (tv + held) + 0.5
+// exactly (whole and half numbers far below 2^52) and takes one addition less on the chain
+// from digit to digit.
+struct digit_release {
+    double f, rr, radix;
+
+    int16_t operator()(carry_state &s, double term) const {
+        const double x = s.guarded_carry + f * term;
+        const double u = x * rr;
+        const double next_held = truncate_minus_one(u);
+        const double v = (u - next_held) * radix;
+        const double tv = truncate(v);
+        s.guarded_carry = tv + (s.held + 0.5);
+        s.held = next_held;
+        return static_cast<int16_t>((v - tv) * radix);
+    }
+};
+
+// Each digit waits for the state of the less significant one after it, so one chain of
+// conversions and multiplications bounds the speed. The digits are therefore released in
+// lanes, adjacent runs of digits that run side by side: the lane of the last digits starts
+// from the true state, every other lane from a guess (the state after the last few terms of
+// the run that follows it, started from zero).
+// When the lanes are done, the true state runs on into each lane in turn and rewrites its
+// digits until it equals the state the lane had at the same place; from there on the lane's
+// digits are the ones a single chain gives, because a digit depends on nothing but the state
+// and its term. A carry's difference shrinks by a factor radix per digit, so the true state
+// usually meets the lane's within two or three digits.
+constexpr int carry_lanes = 4;
+constexpr int lane_warm_up = 16;      // terms the guess of a lane's start state runs through
+constexpr int lane_checkpoints = 64;  // states kept per lane for the catch-up
+constexpr int min_lane_digits = 1024; // shorter runs go in one chain
+
+// Releases the digits last, last - 1, ..., 1 from their terms (term[i] for digit i) and
+// leaves in `state` the state after digit 1.
+void release_carries(const digit_release &release, const double *term, int last,
+                     int16_t *__restrict digit, carry_state &state) {
+    const int length = last / carry_lanes;
+    if (length < min_lane_digits) {
+        for (int i = last; i >= 1; --i) {
+            digit[i] = release(state, term[i]);
+        }
+        return;
+    }
+    // Lane l runs from top[l] down to top[l] - length + 1; the last lane runs on down to 1.
+    int top[carry_lanes];
+    carry_state lane[carry_lanes];
+    for (int l = 0; l < carry_lanes; ++l) {
+        top[l] = last - l * length;
+        if (l == 0) {
+            lane[l] = state;
+            continue;
+        }
+        lane[l] = {0.5, 0};
+        for (int i = top[l] + lane_warm_up; i > top[l]; --i) {
+            release(lane[l], term[i]);
+        }
+    }
+    carry_state checkpoint[carry_lanes][lane_checkpoints];
+    for (int k = 0; k < lane_checkpoints; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
+            checkpoint[l][k] = lane[l];
+        }
+    }
+    for (int k = lane_checkpoints; k < length; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
+        }
+    }
+    for (int i = top[carry_lanes - 1] - length; i >= 1; --i) {
+        digit[i] = release(lane[carry_lanes - 1], term[i]);
+    }
+
+    // Catch-up: the true state enters each lane at its top.
+    carry_state exact = lane[0];
+    for (int l = 1; l < carry_lanes; ++l) {
+        const int bottom = l == carry_lanes - 1 ? 1 : top[l] - length + 1;
+        bool met = false;
+        for (int k = 0; k < lane_checkpoints && !met; ++k) {
+            digit[top[l] - k] = release(exact, term[top[l] - k]);
+            met = exact == checkpoint[l][k];
+        }
+        if (met) {
+            exact = lane[l];
+            continue;
+        }
+        for (int i = top[l] - lane_checkpoints; i >= bottom; --i) {
+            digit[i] = release(exact, term[i]);
+        }
+    }
+    state = exact;
+}
+
+} // namespace
+
 // Term t of the product sits in cell t + 1 at scale nfft/2. Digit i takes
 // cell i + 1 - c1 (c1 = 1 when the leading digits multiply to two digits, so
 // that digit 0 comes from carries alone). Each scaled term x (with the carry)
@@ -605,21 +713,10 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
     double held = truncate_minus_one(u); // carry two places up, added one step later
     const double carry = truncate((u - held) * dradix + 0.5);
 
-    // The loop is one dependency chain from digit to digit, so the carry is kept with its
-    // +0.5 guard added: tv + (held + 0.5) equals (tv + held) + 0.5 exactly (whole and half
-    // numbers far below 2^52) and takes one addition less on the chain.
-    double guarded_carry = carry + 0.5;
-    for (int i = m - 1; i >= 1; --i) {
-        const double x = guarded_carry + f * cell[i + 1 - c1];
-        u = x * rr;
-        const double next_held = truncate_minus_one(u);
-        const double v = (u - next_held) * dradix;
-        const double tv = truncate(v);
-        guarded_carry = tv + (held + 0.5);
-        digit[i] = static_cast<int16_t>((v - tv) * dradix);
-        held = next_held;
-    }
-    const double x = (c1 == 1 ? 0.5 : f * term0 + 0.5) + (guarded_carry - 0.5) + dradix * held;
+    carry_state state{carry + 0.5, held};
+    release_carries({f, rr, dradix}, cell + 1 - c1, m - 1, digit, state);
+    const double x =
+        (c1 == 1 ? 0.5 : f * term0 + 0.5) + (state.guarded_carry - 0.5) + dradix * state.held;
     const double q = truncate(x * r);
     digit[0] = static_cast<int16_t>(x - dradix * q);
 
