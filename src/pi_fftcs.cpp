@@ -607,7 +607,7 @@ struct digit_release {
 // digits are the ones a single chain gives, because a digit depends on nothing but the state
 // and its term. A carry's difference shrinks by a factor radix per digit, so the true state
 // usually meets the lane's within two or three digits.
-constexpr int carry_lanes = 4;
+constexpr int carry_lanes = 8;
 constexpr int lane_warm_up = 16;      // terms the guess of a lane's start state runs through
 constexpr int lane_checkpoints = 64;  // states kept per lane for the catch-up
 constexpr int min_lane_digits = 1024; // shorter runs go in one chain
