@@ -32,6 +32,21 @@ inline bool valid_radix(int radix) {
     return radix >= 2 && radix <= 32767 && radix % 2 == 0;
 }
 
+// trunc by the processor's truncating conversion, for |x| < 2^63: without SSE4.1, std::trunc
+// compiles to a range test, a branch and a sign fix-up around the same conversion, all on the
+// carry chains below. It gives +0 where trunc gives -0; every caller adds the result to a
+// non-zero value, multiplies and adds it, or stores it as an integer, so no result changes.
+inline double truncate(double x) {
+    assert(std::fabs(x) < 0x1p62);
+    return static_cast<double>(static_cast<int64_t>(x));
+}
+
+// truncate(x) - 1, with the subtraction done before the conversion back to double.
+inline double truncate_minus_one(double x) {
+    assert(std::fabs(x) < 0x1p62);
+    return static_cast<double>(static_cast<int64_t>(x) - 1);
+}
+
 inline int sign_of(int64_t x) {
     return (x > 0) - (x < 0);
 }
@@ -267,7 +282,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
     int carry = 0;
     for (int i = n - 1; i >= 0; --i) {
         const double x = in2 * in[i] + carry + 0.5;
-        const double q = std::trunc(x * r);
+        const double q = truncate(x * r);
         carry = static_cast<int>(q);
         out[i] = static_cast<int16_t>(x - radix * q);
     }
@@ -282,7 +297,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
     int k = 0;
     for (double c = carry; c > 0; ++k) {
         const double x = c + 0.5;
-        const double q = std::trunc(x * r);
+        const double q = truncate(x * r);
         carry_digits[k] = static_cast<int16_t>(x - radix * q);
         c = q;
     }
@@ -326,20 +341,20 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
 
     const double r = 1 / in2;
     double x = lead + 0.5;
-    double q = std::trunc(x * r);
+    double q = truncate(x * r);
     out[0] = static_cast<int16_t>(q);
     int remainder = static_cast<int>(x - in2 * q); // below in2, so it fits an int
 
     const int p = std::min(last_taken, n - 1);
     for (int i = 1; i < n - p; ++i) {
         x = remainder * radix + 0.5 + in[p + i];
-        q = std::trunc(x * r);
+        q = truncate(x * r);
         out[i] = static_cast<int16_t>(q);
         remainder = static_cast<int>(x - in2 * q);
     }
     for (int i = std::max(1, n - p); i < n; ++i) {
         x = remainder * radix + 0.5;
-        q = std::trunc(x * r);
+        q = truncate(x * r);
         out[i] = static_cast<int16_t>(q);
         remainder = static_cast<int>(x - in2 * q);
     }
@@ -552,6 +567,114 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
     d[exponent_cell] = static_cast<double>(in->exponent) - shift;
 }
 
+namespace {
+
+// The carry release of the conversion back, between two digits: the carry with its +0.5 guard
+// already added, and the carry two places up, held back one step. This pair is all that one
+// digit passes to the next.
+struct carry_state {
+    double guarded_carry, held;
+
+    bool operator==(const carry_state &) const = default;
+};
+
+// One digit of the carry release (see mp_mul_d2i): from the state and the digit's term, the
+// digit and the state passed on. guarded_carry = tv + (held + 0.5) equals (tv + held) + 0.5
+// exactly (whole and half numbers far below 2^52) and takes one addition less on the chain
+// from digit to digit.
+struct digit_release {
+    double f, rr, radix;
+
+    int16_t operator()(carry_state &s, double term) const {
+        const double x = s.guarded_carry + f * term;
+        const double u = x * rr;
+        const double next_held = truncate_minus_one(u);
+        const double v = (u - next_held) * radix;
+        const double tv = truncate(v);
+        s.guarded_carry = tv + (s.held + 0.5);
+        s.held = next_held;
+        return static_cast<int16_t>((v - tv) * radix);
+    }
+};
+
+// Each digit waits for the state of the less significant one after it, so one chain of
+// conversions and multiplications bounds the speed. The digits are therefore released in
+// lanes, adjacent runs of digits that run side by side: the lane of the last digits starts
+// from the true state, every other lane from a guess (the state after the last few terms of
+// the run that follows it, started from zero).
+// When the lanes are done, the true state runs on into each lane in turn and rewrites its
+// digits until it equals the state the lane had at the same place; from there on the lane's
+// digits are the ones a single chain gives, because a digit depends on nothing but the state
+// and its term. A carry's difference shrinks by a factor radix per digit, so the true state
+// usually meets the lane's within two or three digits.
+constexpr int carry_lanes = 8;
+constexpr int lane_warm_up = 16;      // terms the guess of a lane's start state runs through
+constexpr int lane_checkpoints = 64;  // states kept per lane for the catch-up
+constexpr int min_lane_digits = 1024; // shorter runs go in one chain
+
+// Releases the digits last, last - 1, ..., 1 from their terms (term[i] for digit i) and
+// leaves in `state` the state after digit 1.
+void release_carries(const digit_release &release, const double *term, int last,
+                     int16_t *__restrict digit, carry_state &state) {
+    const int length = last / carry_lanes;
+    if (length < min_lane_digits) {
+        for (int i = last; i >= 1; --i) {
+            digit[i] = release(state, term[i]);
+        }
+        return;
+    }
+    // Lane l runs from top[l] down to top[l] - length + 1; the last lane runs on down to 1.
+    int top[carry_lanes];
+    carry_state lane[carry_lanes];
+    for (int l = 0; l < carry_lanes; ++l) {
+        top[l] = last - l * length;
+        if (l == 0) {
+            lane[l] = state;
+            continue;
+        }
+        lane[l] = {0.5, 0};
+        for (int i = top[l] + lane_warm_up; i > top[l]; --i) {
+            release(lane[l], term[i]);
+        }
+    }
+    carry_state checkpoint[carry_lanes][lane_checkpoints];
+    for (int k = 0; k < lane_checkpoints; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
+            checkpoint[l][k] = lane[l];
+        }
+    }
+    for (int k = lane_checkpoints; k < length; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
+        }
+    }
+    for (int i = top[carry_lanes - 1] - length; i >= 1; --i) {
+        digit[i] = release(lane[carry_lanes - 1], term[i]);
+    }
+
+    // Catch-up: the true state enters each lane at its top.
+    carry_state exact = lane[0];
+    for (int l = 1; l < carry_lanes; ++l) {
+        const int bottom = l == carry_lanes - 1 ? 1 : top[l] - length + 1;
+        bool met = false;
+        for (int k = 0; k < lane_checkpoints && !met; ++k) {
+            digit[top[l] - k] = release(exact, term[top[l] - k]);
+            met = exact == checkpoint[l][k];
+        }
+        if (met) {
+            exact = lane[l];
+            continue;
+        }
+        for (int i = top[l] - lane_checkpoints; i >= bottom; --i) {
+            digit[i] = release(exact, term[i]);
+        }
+    }
+    state = exact;
+}
+
+} // namespace
+
 // Term t of the product sits in cell t + 1 at scale nfft/2. Digit i takes
 // cell i + 1 - c1 (c1 = 1 when the leading digits multiply to two digits, so
 // that digit 0 comes from carries alone). Each scaled term x (with the carry)
@@ -587,21 +710,14 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
         tail += cell[j] * weight;
     }
     double u = (tail * f + 0.5) * rr;
-    double held = std::trunc(u) - 1; // carry two places up, added one step later
-    double carry = std::trunc((u - held) * dradix + 0.5);
+    double held = truncate_minus_one(u); // carry two places up, added one step later
+    const double carry = truncate((u - held) * dradix + 0.5);
 
-    for (int i = m - 1; i >= 1; --i) {
-        const double x = carry + 0.5 + f * cell[i + 1 - c1];
-        u = x * rr;
-        const double next_held = std::trunc(u) - 1;
-        const double v = (u - next_held) * dradix;
-        const double tv = std::trunc(v);
-        carry = tv + held;
-        digit[i] = static_cast<int16_t>((v - tv) * dradix);
-        held = next_held;
-    }
-    const double x = (c1 == 1 ? 0.5 : f * term0 + 0.5) + carry + dradix * held;
-    const double q = std::trunc(x * r);
+    carry_state state{carry + 0.5, held};
+    release_carries({f, rr, dradix}, cell + 1 - c1, m - 1, digit, state);
+    const double x =
+        (c1 == 1 ? 0.5 : f * term0 + 0.5) + (state.guarded_carry - 0.5) + dradix * state.held;
+    const double q = truncate(x * r);
     digit[0] = static_cast<int16_t>(x - dradix * q);
 
     int e = c1;

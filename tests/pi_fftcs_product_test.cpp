@@ -55,6 +55,26 @@ TEST(MpMulD2i, LeadingCarrySignAndZero) {
     EXPECT_TRUE(same_number(out, Number(n, 1, 1, {9, 7, 0, 2}))) << "9.9 * 9.8 = 97.02";
 }
 
+// A carry that runs through thousands of digits, across the runs that the conversion back
+// releases side by side: 9999.9999... times 1.000...0001 (the second 1 at the last packed
+// place) adds two copies whose overlap carries up through every 9999 to a new leading digit.
+TEST(MpMulD2i, CarriesThroughThousandsOfDigits) {
+    const int nfft = 1 << 14;
+    const int n = nfft + 2;
+    const int h = nfft / 2 + 1;
+    Work d1(nfft), d2(nfft);
+    const Number x(n, 1, 0, std::vector<int>(h, 9999));
+    std::vector<int> y_digits(h, 0);
+    y_digits[0] = 1;
+    y_digits[h - 1] = 1;
+    const Number y(n, 1, 0, y_digits);
+    Number out = garbage(n, 10000);
+    mp_mulh(n, 10000, x.get(), y.get(), out.get(), nfft, d1.get(), d2.get());
+    EXPECT_TRUE(equals_exactly(out, product(exact_of(x, 4), exact_of(y, 4)), 4));
+    EXPECT_EQ(out->digit[0], 1);
+    EXPECT_EQ(out->digit[h - 2], 0) << "the carry reached the top";
+}
+
 // Exactness against GMP at every length up to 2^16 for every radix the rule
 // accepts there.
 TEST(MpProducts, MatchGmpAtEveryLengthAndAcceptedRadix) {

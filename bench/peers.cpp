@@ -1,0 +1,318 @@
+// Our engine and our FFT side by side with their peers, in one process and alternating over
+// rounds, so that a shared or throttled machine slows every contestant alike:
+//   - one engine computation of D digits (processor time, as pi_calculate reports it),
+//   - MPFR's mpfr_const_pi at the same precision (its cache freed before every call),
+//   - a Chudnovsky binary splitting with GMP integers (below; a peer, not part of the program),
+//   - cdft on 2^21 doubles against FFTW's in-place complex transform (FFTW_MEASURE plan),
+// and the peak resident memory of one engine computation, run in a forked child.
+// Prints each figure's median over the rounds and the median ratios against the goals.
+//
+//   peers [--digits D] [--rounds R]      defaults: D = 8388608, R = 3
+#include "fftsg_h.h"
+#include "pi_benchmark.h"
+
+#include <fftw3.h>
+#include <gmp.h>
+#include <mpfr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int fft_doubles = 1 << 21;
+constexpr int fft_calls = 10;                         // per direction and round
+constexpr double bits_per_digit = 3.3219280948873623; // log2(10)
+
+double cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 == 1 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+}
+
+// ---- Chudnovsky binary splitting with GMP integers ----
+// pi = 426880 sqrt(10005) Q(0,N) / T(0,N), with for the terms k >= 1
+//   p(k) = (6k-5)(2k-1)(6k-1),  q(k) = k^3 640320^3/24,  t(k) = (-1)^k p(k) (13591409 + 545140134
+//   k)
+// and t(0) = 13591409, and for a split at m: P = P1 P2, Q = Q1 Q2, T = T1 Q2 + P1 T2.
+// Each term adds about 14.18 digits.
+
+struct split_terms {
+    mpz_t p, q, t;
+    split_terms() { mpz_inits(p, q, t, nullptr); }
+    ~split_terms() { mpz_clears(p, q, t, nullptr); }
+    split_terms(const split_terms &) = delete;
+    split_terms &operator=(const split_terms &) = delete;
+};
+
+// Terms a <= k < b; P is not needed for the rightmost range of the whole sum.
+void binary_split(unsigned long a, unsigned long b, bool need_p, split_terms &out) {
+    if (b - a == 1) {
+        if (a == 0) {
+            mpz_set_ui(out.p, 1);
+            mpz_set_ui(out.q, 1);
+        } else {
+            mpz_set_ui(out.p, 6 * a - 5);
+            mpz_mul_ui(out.p, out.p, 2 * a - 1);
+            mpz_mul_ui(out.p, out.p, 6 * a - 1);
+            mpz_set_ui(out.q, a);
+            mpz_mul_ui(out.q, out.q, a);
+            mpz_mul_ui(out.q, out.q, a);
+            mpz_mul_ui(out.q, out.q, 10939058860032000UL); // 640320^3 / 24
+        }
+        mpz_set_ui(out.t, 545140134);
+        mpz_mul_ui(out.t, out.t, a);
+        mpz_add_ui(out.t, out.t, 13591409);
+        mpz_mul(out.t, out.t, out.p);
+        if (a % 2 == 1) {
+            mpz_neg(out.t, out.t);
+        }
+        return;
+    }
+    const unsigned long m = a + (b - a) / 2;
+    split_terms right;
+    binary_split(a, m, true, out);
+    binary_split(m, b, need_p, right);
+    mpz_mul(out.t, out.t, right.q);
+    mpz_mul(right.t, right.t, out.p);
+    mpz_add(out.t, out.t, right.t);
+    mpz_mul(out.q, out.q, right.q);
+    if (need_p) {
+        mpz_mul(out.p, out.p, right.p);
+    }
+}
+
+// pi * 10^digits, truncated (the last digit or two may be off by the rounding of the tail).
+void chudnovsky_pi(long digits, mpz_t pi) {
+    const unsigned long terms = static_cast<unsigned long>(digits / 14.181647462725477) + 2;
+    split_terms s;
+    binary_split(0, terms, false, s);
+
+    mpz_t one, root;
+    mpz_inits(one, root, nullptr);
+    mpz_ui_pow_ui(one, 10, static_cast<unsigned long>(digits));
+    mpz_mul(root, one, one);
+    mpz_mul_ui(root, root, 10005);
+    mpz_sqrt(root, root); // sqrt(10005) 10^digits
+    mpz_mul(pi, s.q, root);
+    mpz_mul_ui(pi, pi, 426880);
+    mpz_tdiv_q(pi, pi, s.t);
+    mpz_clears(one, root, nullptr);
+}
+
+// MPFR's pi at the precision of `digits` decimal digits (plus guard bits); the cache is freed
+// first so that every call computes.
+void mpfr_pi(long digits, mpfr_t pi) {
+    mpfr_free_cache();
+    mpfr_set_prec(pi, static_cast<mpfr_prec_t>(std::ceil(digits * bits_per_digit)) + 64);
+    mpfr_const_pi(pi, MPFR_RNDN);
+}
+
+// The Chudnovsky digits against MPFR's, on a size where that is quick; the last two digits are
+// allowed to differ.
+bool chudnovsky_agrees_with_mpfr(long digits) {
+    mpz_t ours;
+    mpz_init(ours);
+    chudnovsky_pi(digits, ours);
+    char *text = mpz_get_str(nullptr, 10, ours);
+    mpz_clear(ours);
+
+    mpfr_t pi;
+    mpfr_init2(pi, 64);
+    mpfr_pi(digits + 10, pi);
+    mpfr_exp_t exponent = 0;
+    char *reference =
+        mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(digits + 5), pi, MPFR_RNDZ);
+    mpfr_clear(pi);
+
+    const size_t compared = static_cast<size_t>(digits) - 2;
+    const bool same = exponent == 1 && std::strlen(text) >= compared &&
+                      std::strncmp(text, reference, compared) == 0;
+    std::printf("check: Chudnovsky pi to %ld digits %s MPFR's (%s...)\n", digits,
+                same ? "agrees with" : "DIFFERS FROM", std::string(text, 12).c_str());
+    mpfr_free_str(reference);
+    void (*free_gmp)(void *, size_t) = nullptr;
+    mp_get_memory_functions(nullptr, nullptr, &free_gmp);
+    free_gmp(text, std::strlen(text) + 1);
+    return same;
+}
+
+// ---- The contestants, each returning processor seconds ----
+
+double time_engine(int digits) {
+    pi_result r{};
+    pi_calculate(digits, &r);
+    if (r.success != 1) {
+        std::fprintf(stderr, "engine failed: %s\n", r.error_message);
+        std::exit(1);
+    }
+    return r.time_seconds;
+}
+
+double time_mpfr(int digits) {
+    mpfr_t pi;
+    mpfr_init2(pi, 64);
+    const double start = cpu_seconds();
+    mpfr_pi(digits, pi);
+    const double t = cpu_seconds() - start;
+    mpfr_clear(pi);
+    return t;
+}
+
+double time_chudnovsky(int digits) {
+    mpz_t pi;
+    mpz_init(pi);
+    const double start = cpu_seconds();
+    chudnovsky_pi(digits, pi);
+    const double t = cpu_seconds() - start;
+    mpz_clear(pi);
+    return t;
+}
+
+struct fft_pair {
+    double *input, *data;
+    fftw_plan forward, backward; // FFTW's signs opposite to ours: our forward is exp(+...)
+};
+
+fft_pair make_fft_pair() {
+    fft_pair f{};
+    f.input = fftw_alloc_real(fft_doubles);
+    f.data = fftw_alloc_real(fft_doubles);
+    auto *c = reinterpret_cast<fftw_complex *>(f.data);
+    f.forward = fftw_plan_dft_1d(fft_doubles / 2, c, c, FFTW_BACKWARD, FFTW_MEASURE);
+    f.backward = fftw_plan_dft_1d(fft_doubles / 2, c, c, FFTW_FORWARD, FFTW_MEASURE);
+    std::mt19937_64 gen(2026);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    for (int i = 0; i < fft_doubles; ++i) {
+        f.input[i] = dist(gen);
+    }
+    return f;
+}
+
+// Mean processor time of one transform, each call on a fresh copy of the same input.
+template <class Transform> double time_transform(const fft_pair &f, Transform transform) {
+    double total = 0;
+    for (int call = 0; call < fft_calls; ++call) {
+        std::memcpy(f.data, f.input, sizeof(double) * fft_doubles);
+        const double start = cpu_seconds();
+        transform();
+        total += cpu_seconds() - start;
+    }
+    return total / fft_calls;
+}
+
+// Peak resident memory (MB) of a forked child that runs one computation of `digits` digits
+// (or none, for the baseline the child inherits).
+double child_peak_mb(int digits) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (digits > 0) {
+            pi_result r{};
+            pi_calculate(digits, &r);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child) {
+        return -1;
+    }
+    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kB
+}
+
+void print_row(const char *name, double value, const char *unit, double goal,
+               const char *goal_text) {
+    std::printf("  %-34s %10.4f %-4s  goal %s %-6.2f %s\n", name, value, unit, goal_text, goal,
+                value <= goal ? "met" : "NOT met");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    int digits = 8388608;
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--digits") == 0 && i + 1 < argc) {
+            digits = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: %s [--digits D] [--rounds R]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (digits < 1000 || rounds < 1) {
+        std::fprintf(stderr, "need at least 1000 digits and one round\n");
+        return 2;
+    }
+
+    // Memory first, while this process is still small, so that the child inherits little.
+    const double baseline_mb = child_peak_mb(0);
+    const double engine_mb = child_peak_mb(digits);
+    std::printf(
+        "peak resident memory: one computation of %d digits %.1f MB (empty child %.1f MB)\n",
+        digits, engine_mb, baseline_mb);
+
+    if (!chudnovsky_agrees_with_mpfr(20000)) {
+        return 1;
+    }
+    const fft_pair fft = make_fft_pair();
+
+    std::vector<double> engine, mpfr, chud, ours_f, fftw_f, ours_b, fftw_b;
+    std::vector<double> vs_mpfr, vs_chud, fft_forward, fft_backward;
+    for (int round = 1; round <= rounds; ++round) {
+        engine.push_back(time_engine(digits));
+        mpfr.push_back(time_mpfr(digits));
+        chud.push_back(time_chudnovsky(digits));
+        ours_f.push_back(time_transform(fft, [&] { cdft(fft_doubles, 1, fft.data); }));
+        fftw_f.push_back(time_transform(fft, [&] { fftw_execute(fft.forward); }));
+        ours_b.push_back(time_transform(fft, [&] { cdft(fft_doubles, -1, fft.data); }));
+        fftw_b.push_back(time_transform(fft, [&] { fftw_execute(fft.backward); }));
+        vs_mpfr.push_back(engine.back() / mpfr.back());
+        vs_chud.push_back(engine.back() / chud.back());
+        fft_forward.push_back(ours_f.back() / fftw_f.back());
+        fft_backward.push_back(ours_b.back() / fftw_b.back());
+        std::printf("round %d: engine %.3f s, mpfr_const_pi %.3f s, Chudnovsky %.3f s, "
+                    "cdft %.2f/%.2f ms, FFTW %.2f/%.2f ms (forward/backward)\n",
+                    round, engine.back(), mpfr.back(), chud.back(), 1e3 * ours_f.back(),
+                    1e3 * ours_b.back(), 1e3 * fftw_f.back(), 1e3 * fftw_b.back());
+        std::fflush(stdout);
+    }
+
+    std::printf("\nmedians over %d rounds, %d digits (processor time):\n", rounds, digits);
+    std::printf("  engine %.3f s, mpfr_const_pi %.3f s, Chudnovsky (GMP) %.3f s\n", median(engine),
+                median(mpfr), median(chud));
+    std::printf("  cdft %.2f ms forward, %.2f ms backward; FFTW %.2f ms, %.2f ms (2^21 doubles)\n",
+                1e3 * median(ours_f), 1e3 * median(ours_b), 1e3 * median(fftw_f),
+                1e3 * median(fftw_b));
+    std::printf("ratios (median of the per-round ratios) against the goals:\n");
+    print_row("engine / mpfr_const_pi", median(vs_mpfr), "", 0.5, "<=");
+    print_row("engine / Chudnovsky", median(vs_chud), "", 1.0, "<=");
+    print_row("cdft / FFTW forward", median(fft_forward), "", 1.3, "<=");
+    print_row("cdft / FFTW backward", median(fft_backward), "", 1.3, "<=");
+    print_row("peak resident memory", engine_mb, "MB", 80, "<=");
+
+    fftw_destroy_plan(fft.forward);
+    fftw_destroy_plan(fft.backward);
+    fftw_free(fft.input);
+    fftw_free(fft.data);
+    mpfr_free_cache();
+    return 0;
+}
