@@ -93,6 +93,22 @@ inline void store(double *__restrict a, int j, complex x) {
     a[j + 1] = x.im;
 }
 
+// The points of a leaf block, held in registers between one load and one store.
+template <int N> struct leaf_points {
+    complex p[N];
+    explicit leaf_points(const double *__restrict a) {
+        for (int k = 0; k < N; ++k) {
+            p[k] = load(a, 2 * k);
+        }
+    }
+    complex &operator[](int k) { return p[k]; }
+    void store_to(double *__restrict a) const {
+        for (int k = 0; k < N; ++k) {
+            store(a, 2 * k, p[k]);
+        }
+    }
+};
+
 // ---------------------------------------------------------------------------------------------
 // Twiddles of the radix-4 stages
 
@@ -361,122 +377,71 @@ void cftb040(double *__restrict a) {
 
 // Kind-1, 8 points: stage with W_8, then 2-point quarters of kinds 1, 2, 1, 1.
 void cftf081(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
-    butterfly1(x0, x2, x4, x6);
+    leaf_points<8> x(a);
+    butterfly1(x[0], x[2], x[4], x[6]);
     {
-        const complex u = x1 + x5, v = x3 + x7, s = x1 - x5, it = times_i(x3 - x7);
-        x1 = u + v;
-        x3 = u - v;
-        x5 = times_zeta(s + it);
-        x7 = times_i_zeta(s - it);
+        const complex u = x[1] + x[5], v = x[3] + x[7], s = x[1] - x[5], it = times_i(x[3] - x[7]);
+        x[1] = u + v;
+        x[3] = u - v;
+        x[5] = times_zeta(s + it);
+        x[7] = times_i_zeta(s - it);
     }
-    butterfly1(x0, x1);
-    butterfly2(x2, x3);
-    butterfly1(x4, x5);
-    butterfly1(x6, x7);
-    store(a, 0, x0);
-    store(a, 2, x1);
-    store(a, 4, x2);
-    store(a, 6, x3);
-    store(a, 8, x4);
-    store(a, 10, x5);
-    store(a, 12, x6);
-    store(a, 14, x7);
+    butterfly1(x[0], x[1]);
+    butterfly2(x[2], x[3]);
+    butterfly1(x[4], x[5]);
+    butterfly1(x[6], x[7]);
+    x.store_to(a);
 }
 
 // Kind-2, 8 points: stage with W_16, then 2-point quarters of kinds 1, 2, 1, 2.
 void cftf082(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
-    butterfly2(x0, x2, x4, x6);
-    butterfly2(x1, x3, x5, x7, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8}, {sin_pi_8, cos_pi_8},
-               {-cos_pi_8, -sin_pi_8});
-    butterfly1(x0, x1);
-    butterfly2(x2, x3);
-    butterfly1(x4, x5);
-    butterfly2(x6, x7);
-    store(a, 0, x0);
-    store(a, 2, x1);
-    store(a, 4, x2);
-    store(a, 6, x3);
-    store(a, 8, x4);
-    store(a, 10, x5);
-    store(a, 12, x6);
-    store(a, 14, x7);
+    leaf_points<8> x(a);
+    butterfly2(x[0], x[2], x[4], x[6]);
+    butterfly2(x[1], x[3], x[5], x[7], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8},
+               {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
+    butterfly1(x[0], x[1]);
+    butterfly2(x[2], x[3]);
+    butterfly1(x[4], x[5]);
+    butterfly2(x[6], x[7]);
+    x.store_to(a);
 }
 
 // Kind-1, 16 points: stage with W_16, then 4-point quarters of kinds 1, 2, 1, 1.
 void cftf161(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
-    complex x8 = load(a, 16), x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22);
-    complex x12 = load(a, 24), x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
-    butterfly1(x0, x4, x8, x12);
-    butterfly1(x1, x5, x9, x13, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8});
+    leaf_points<16> x(a);
+    butterfly1(x[0], x[4], x[8], x[12]);
+    butterfly1(x[1], x[5], x[9], x[13], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8});
     {
-        const complex u = x2 + x10, v = x6 + x14, s = x2 - x10, it = times_i(x6 - x14);
-        x2 = u + v;
-        x6 = u - v;
-        x10 = times_zeta(s + it);
-        x14 = times_i_zeta(s - it);
+        const complex u = x[2] + x[10], v = x[6] + x[14], s = x[2] - x[10],
+                      it = times_i(x[6] - x[14]);
+        x[2] = u + v;
+        x[6] = u - v;
+        x[10] = times_zeta(s + it);
+        x[14] = times_i_zeta(s - it);
     }
-    butterfly1(x3, x7, x11, x15, {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
-    butterfly1(x0, x1, x2, x3);
-    butterfly2(x4, x5, x6, x7);
-    butterfly1(x8, x9, x10, x11);
-    butterfly1(x12, x13, x14, x15);
-    store(a, 0, x0);
-    store(a, 2, x1);
-    store(a, 4, x2);
-    store(a, 6, x3);
-    store(a, 8, x4);
-    store(a, 10, x5);
-    store(a, 12, x6);
-    store(a, 14, x7);
-    store(a, 16, x8);
-    store(a, 18, x9);
-    store(a, 20, x10);
-    store(a, 22, x11);
-    store(a, 24, x12);
-    store(a, 26, x13);
-    store(a, 28, x14);
-    store(a, 30, x15);
+    butterfly1(x[3], x[7], x[11], x[15], {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
+    butterfly1(x[0], x[1], x[2], x[3]);
+    butterfly2(x[4], x[5], x[6], x[7]);
+    butterfly1(x[8], x[9], x[10], x[11]);
+    butterfly1(x[12], x[13], x[14], x[15]);
+    x.store_to(a);
 }
 
 // Kind-2, 16 points: stage with W_32, then 4-point quarters of kinds 1, 2, 1, 2.
 void cftf162(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    complex x4 = load(a, 8), x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
-    complex x8 = load(a, 16), x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22);
-    complex x12 = load(a, 24), x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
-    butterfly2(x0, x4, x8, x12);
-    butterfly2(x1, x5, x9, x13, {cos_pi_16, sin_pi_16}, {sin_3pi_16, cos_3pi_16},
+    leaf_points<16> x(a);
+    butterfly2(x[0], x[4], x[8], x[12]);
+    butterfly2(x[1], x[5], x[9], x[13], {cos_pi_16, sin_pi_16}, {sin_3pi_16, cos_3pi_16},
                {cos_3pi_16, sin_3pi_16}, {-cos_pi_16, sin_pi_16});
-    butterfly2(x2, x6, x10, x14, {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8}, {sin_pi_8, cos_pi_8},
-               {-cos_pi_8, -sin_pi_8});
-    butterfly2(x3, x7, x11, x15, {cos_3pi_16, sin_3pi_16}, {sin_pi_16, cos_pi_16},
+    butterfly2(x[2], x[6], x[10], x[14], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8},
+               {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
+    butterfly2(x[3], x[7], x[11], x[15], {cos_3pi_16, sin_3pi_16}, {sin_pi_16, cos_pi_16},
                {-sin_pi_16, cos_pi_16}, {-sin_3pi_16, -cos_3pi_16});
-    butterfly1(x0, x1, x2, x3);
-    butterfly2(x4, x5, x6, x7);
-    butterfly1(x8, x9, x10, x11);
-    butterfly2(x12, x13, x14, x15);
-    store(a, 0, x0);
-    store(a, 2, x1);
-    store(a, 4, x2);
-    store(a, 6, x3);
-    store(a, 8, x4);
-    store(a, 10, x5);
-    store(a, 12, x6);
-    store(a, 14, x7);
-    store(a, 16, x8);
-    store(a, 18, x9);
-    store(a, 20, x10);
-    store(a, 22, x11);
-    store(a, 24, x12);
-    store(a, 26, x13);
-    store(a, 28, x14);
-    store(a, 30, x15);
+    butterfly1(x[0], x[1], x[2], x[3]);
+    butterfly2(x[4], x[5], x[6], x[7]);
+    butterfly1(x[8], x[9], x[10], x[11]);
+    butterfly2(x[12], x[13], x[14], x[15]);
+    x.store_to(a);
 }
 
 void cftfx41(int n, double *a) {
