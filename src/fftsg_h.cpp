@@ -734,50 +734,37 @@ void finish_kind1(int n, double *a) {
     }
 }
 
-} // namespace
-
-extern "C" {
-
-void cftfsub(int n, double *a) {
+// The forward and backward drivers by size. Backward is conj(F(conj x)): the first stage reads
+// the conjugate and the final permutation conjugates; the small sizes read the forward result
+// at negated indices instead.
+template <bool backward> void complex_transform(int n, double *a) {
     if (n > 32) {
-        cftmdl1(n, a);
+        backward ? cftb1st(n, a) : cftmdl1(n, a);
         finish_kind1(n, a);
-        bitrv2(n, a);
+        backward ? bitrv2conj(n, a) : bitrv2(n, a);
+    } else if (n == 32) {
+        cftf161(a);
+        backward ? bitrv216neg(a) : bitrv216(a);
     } else if (n > 8) {
-        if (n == 32) {
-            cftf161(a);
-            bitrv216(a);
-        } else {
-            cftf081(a);
-            bitrv208(a);
-        }
+        cftf081(a);
+        backward ? bitrv208neg(a) : bitrv208(a);
     } else if (n == 8) {
-        cftf040(a);
+        backward ? cftb040(a) : cftf040(a);
     } else if (n == 4) {
         cftx020(a);
     }
 }
 
-// conj(F(conj x)): the first stage reads the conjugate, the final permutation conjugates.
-// The small sizes read the forward result at negated indices instead.
+} // namespace
+
+extern "C" {
+
+void cftfsub(int n, double *a) {
+    complex_transform<false>(n, a);
+}
+
 void cftbsub(int n, double *a) {
-    if (n > 32) {
-        cftb1st(n, a);
-        finish_kind1(n, a);
-        bitrv2conj(n, a);
-    } else if (n > 8) {
-        if (n == 32) {
-            cftf161(a);
-            bitrv216neg(a);
-        } else {
-            cftf081(a);
-            bitrv208neg(a);
-        }
-    } else if (n == 8) {
-        cftb040(a);
-    } else if (n == 4) {
-        cftx020(a);
-    }
+    complex_transform<true>(n, a);
 }
 
 void cdft(int n, int sign, double *a) {

@@ -466,6 +466,18 @@ inline void merge(complex &xj, complex &xk, twiddle w) {
     xk.im -= yi;
 }
 
+// A bin pair of x split and stored back, so that x is left in spectrum form.
+struct bin_pair {
+    complex j, k;
+};
+inline bin_pair split_stored(double *x, int j, int k, twiddle w) {
+    bin_pair p{load(x, j), load(x, k)};
+    split(p.j, p.k, w);
+    store(x, j, p.j);
+    store(x, k, p.k);
+    return p;
+}
+
 // Twiddles walk j downwards by the two-term recurrence
 //   w(j-2) = w(j+2) + 2 sin(2 theta) * (wi(j), 0.5 - wr(j)),
 // exact in real arithmetic. Its rounding grows with the number of steps, so
@@ -744,10 +756,8 @@ extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     const int centre = nfft / 2;
     store(b, centre, load(b, centre) * load(a, centre));
     for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k), bj = load(b, j), bk = load(b, k);
-        split(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
+        const auto [aj, ak] = split_stored(a, j, k, w);
+        complex bj = load(b, j), bk = load(b, k);
         split(bj, bk, w);
         bj = bj * aj;
         bk = bk * ak;
@@ -777,10 +787,7 @@ extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
     const int centre = nfft / 2;
     store(b, centre, load(b, centre) * load(a, centre));
     for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k);
-        split(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
+        const auto [aj, ak] = split_stored(a, j, k, w);
         complex bj = load(b, j) * aj, bk = load(b, k) * ak;
         merge(bj, bk, w);
         store(b, j, bj);
@@ -793,10 +800,8 @@ extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
     const int centre = nfft / 2;
     store(b, centre, load(b, centre) * load(a, centre));
     for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k), bj = load(b, j), bk = load(b, k);
-        split(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
+        const auto [aj, ak] = split_stored(a, j, k, w);
+        complex bj = load(b, j), bk = load(b, k);
         split(bj, bk, w);
         store(b, j, bj * aj);
         store(b, k, bk * ak);
@@ -808,10 +813,7 @@ extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, do
     const int centre = nfft / 2;
     store(sum, centre, load(sum, centre) + load(a, centre) * load(b, centre));
     for_each_bin_pair(nfft, [a, b, sum](int j, int k, twiddle w) {
-        complex bj = load(b, j), bk = load(b, k);
-        split(bj, bk, w);
-        store(b, j, bj);
-        store(b, k, bk);
+        const auto [bj, bk] = split_stored(b, j, k, w);
         complex sj = load(sum, j) + load(a, j) * bj, sk = load(sum, k) + load(a, k) * bk;
         merge(sj, sk, w);
         store(sum, j, sj);
@@ -856,10 +858,7 @@ extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
     const complex ac = load(a, centre);
     store(b, centre, ac * ac);
     for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k);
-        split(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
+        const auto [aj, ak] = split_stored(a, j, k, w);
         complex bj = aj * aj, bk = ak * ak;
         merge(bj, bk, w);
         store(b, j, bj);
