@@ -10,6 +10,7 @@
 extern "C" {
 #include "resources.h"
 }
+#include "tessary_version.h"
 
 // The layout other code relies on: widgets first, then run control, result and probe.
 static_assert(offsetof(app_state, running) == 7 * sizeof(GtkWidget *));
@@ -44,7 +45,7 @@ constexpr char icon_path[] = "/com/tessary/gtk/icon.png";
 constexpr char empty_score_markup[] = "<span size='xx-large' weight='bold'>--</span>";
 constexpr char about_details[] = "A cross-platform Pi calculation benchmark\n"
                                  "\n"
-                                 "Version 1.0.0\n"
+                                 "Version " TESSARY_VERSION "\n"
                                  "Copyright \u00a9 2026 the Tessary developers\n"
                                  "\n"
                                  "https://tessary.org";

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <memory>
 
 static_assert(offsetof(pi_result, success) == 0);
@@ -22,8 +23,8 @@ static_assert(sizeof(pi_result) == 280);
 
 namespace {
 
-constexpr int kBenchmarkRuns = 5;
-constexpr int kBenchmarkDigits = 8388608;
+constexpr int kBenchmarkRuns = pi_benchmark_runs;
+constexpr int kBenchmarkDigits = pi_benchmark_digits;
 
 // clock() ticks once per microsecond on POSIX systems.
 static_assert(CLOCKS_PER_SEC == 1000000);
@@ -220,6 +221,14 @@ void pi_calculate_internal(int digits, pi_result *result, pi_progress_callback c
     compute_pi(digits, result, callback, user_data, nullptr, nullptr);
 }
 
+void checked_driver(int digits, pi_result *result, pi_progress_callback callback,
+                    void *user_data, pi_check *check) {
+    if (check != nullptr) {
+        *check = pi_check{};
+    }
+    pi_calculate_internal(digits, result, callback, user_data);
+}
+
 // Relays the progress of one benchmark run with steps continued across runs.
 struct ProgressRelay {
     pi_progress_callback callback;
@@ -241,6 +250,11 @@ extern "C" void pi_calculate_value(int digits, pi_result *result, pi_progress_ca
     compute_pi(digits, result, callback, user_data, hook, hook_data);
 }
 
+extern "C" void pi_calculate_checked(int digits, pi_result *result, pi_progress_callback callback,
+                                     void *user_data, pi_check *check) {
+    checked_driver(digits, result, callback, user_data, check);
+}
+
 extern "C" void pi_calculate(int digits, pi_result *result) {
     pi_calculate_internal(digits, result, nullptr, nullptr);
 }
@@ -251,24 +265,27 @@ extern "C" void pi_calculate_with_progress(int digits, pi_result *result,
 }
 
 extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback,
-                                       void *user_data, pi_driver driver) {
+                                       void *user_data, pi_driver driver, pi_result *runs_out,
+                                       pi_check *checks_out) {
     if (result == nullptr) {
         return;
     }
     *result = pi_result{};
     pi_result runs[kBenchmarkRuns] = {};
+    pi_check checks[kBenchmarkRuns] = {};
     ProgressRelay relay{callback, user_data, 0};
     const int steps_per_run = pi_estimate_iterations(kBenchmarkDigits);
 
     int succeeded = 0;
     double time_sum = 0;
     double score_sum = 0;
-    for (pi_result &run : runs) {
+    for (int i = 0; i < kBenchmarkRuns; ++i) {
+        pi_result &run = runs[i];
         run = pi_result{};
         if (callback != nullptr) {
-            driver(kBenchmarkDigits, &run, progress_callback_wrapper, &relay);
+            driver(kBenchmarkDigits, &run, progress_callback_wrapper, &relay, &checks[i]);
         } else {
-            driver(kBenchmarkDigits, &run, nullptr, nullptr);
+            driver(kBenchmarkDigits, &run, nullptr, nullptr, &checks[i]);
         }
         if (run.success != 0) {
             relay.step_offset += steps_per_run;
@@ -278,6 +295,12 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
         }
     }
 
+    if (runs_out != nullptr) {
+        std::copy(std::begin(runs), std::end(runs), runs_out);
+    }
+    if (checks_out != nullptr) {
+        std::copy(std::begin(checks), std::end(checks), checks_out);
+    }
     if (succeeded == 0) {
         set_text(result->error_message, "All 5 benchmark runs failed");
         return;
@@ -290,7 +313,7 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
 
 extern "C" void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback,
                                   void *user_data) {
-    pi_calculate_5x8m_with(result, callback, user_data, pi_calculate_internal);
+    pi_calculate_5x8m_with(result, callback, user_data, checked_driver, nullptr, nullptr);
 }
 
 extern "C" double pi_calculate_average_score(const pi_result *results, int count) {

@@ -38,6 +38,19 @@ void pi_cleanup(void);
 
 /* ---- For tessary-cli and the tests: not part of the engine's public interface ---- */
 
+/* Size of the five-run benchmark. */
+enum { pi_benchmark_runs = 5, pi_benchmark_digits = 8388608 };
+
+/* What the check of one computation's digits against the engine's reference of pi found. */
+typedef struct pi_check {
+    int32_t verified_digits;   /* leading decimals after "3." confirmed correct */
+    int32_t first_wrong_digit; /* 1-based position of the first wrong decimal; 0 when none */
+} pi_check;
+
+/* pi_calculate_with_progress that also reports its check (`check` may be null). */
+void pi_calculate_checked(int digits, pi_result *result, pi_progress_callback callback,
+                          void *user_data, pi_check *check);
+
 struct mp_number;
 
 /* Receives the computed value of pi (n digits in base 10^log10_radix) after the
@@ -48,13 +61,14 @@ typedef void (*pi_value_hook)(const struct mp_number *pi, int n, int log10_radix
 void pi_calculate_value(int digits, pi_result *result, pi_progress_callback callback,
                         void *user_data, pi_value_hook hook, void *hook_data);
 
-/* One computation as the five-run benchmark sees it. */
+/* One computation as the five-run benchmark sees it; `check` may be null. */
 typedef void (*pi_driver)(int digits, pi_result *result, pi_progress_callback callback,
-                          void *user_data);
+                          void *user_data, pi_check *check);
 
-/* pi_calculate_5x8m with its computations done by `driver`. */
+/* pi_calculate_5x8m with its computations done by `driver`. When not null, `runs` and
+ * `checks` (pi_benchmark_runs entries each) receive every run's record and check. */
 void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback, void *user_data,
-                            pi_driver driver);
+                            pi_driver driver, pi_result *runs, pi_check *checks);
 
 #ifdef __cplusplus
 }

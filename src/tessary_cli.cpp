@@ -3,6 +3,7 @@
 #include "pi_benchmark.h"
 #include "pi_fftcs.h"
 #include "system_info.h"
+#include "tessary_version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr const char *kProgramVersion = "1.0.0";
+constexpr const char *kProgramVersion = TESSARY_VERSION;
 constexpr int kBenchmarkSteps = 5 * 19;
 // Beyond this the working memory passes several gigabytes.
 constexpr int kMaxDigits = 1 << 28;

@@ -127,7 +127,8 @@ struct Script {
 };
 Script *script = nullptr;
 
-void scripted_driver(int digits, pi_result *r, pi_progress_callback cb, void *user_data) {
+void scripted_driver(int digits, pi_result *r, pi_progress_callback cb, void *user_data,
+                     pi_check *) {
     EXPECT_EQ(digits, 8388608);
     const int i = script->call++;
     r->success = script->succeed[i] ? 1 : 0;
@@ -167,7 +168,7 @@ TEST(PiCalculate5x8m, AveragesScoresAndSumsTimesOfAllRuns) {
         steps_seen.clear();
         pi_result r;
         std::memset(&r, 0x5a, sizeof r);
-        pi_calculate_5x8m_with(&r, record_step, &steps_seen, scripted_driver);
+        pi_calculate_5x8m_with(&r, record_step, &steps_seen, scripted_driver, nullptr, nullptr);
         EXPECT_EQ(r.success, 1);
         EXPECT_EQ(r.digits, 8388608);
         EXPECT_EQ(r.score, c.mean);
@@ -185,7 +186,7 @@ TEST(PiCalculate5x8m, LeavesFailedRunsOutOfStepsTimeAndScore) {
     script = &s;
     steps_seen.clear();
     pi_result r{};
-    pi_calculate_5x8m_with(&r, record_step, &steps_seen, scripted_driver);
+    pi_calculate_5x8m_with(&r, record_step, &steps_seen, scripted_driver, nullptr, nullptr);
     EXPECT_EQ(r.success, 1);
     EXPECT_EQ(r.digits, 0); // run 1 failed
     EXPECT_EQ(r.time_seconds, 7);
@@ -198,7 +199,7 @@ TEST(PiCalculate5x8m, FailsWhenEveryRunFails) {
     script = &s;
     pi_result r;
     std::memset(&r, 0x5a, sizeof r);
-    pi_calculate_5x8m_with(&r, nullptr, nullptr, scripted_driver);
+    pi_calculate_5x8m_with(&r, nullptr, nullptr, scripted_driver, nullptr, nullptr);
     EXPECT_TRUE(record_is_clear_but_message(r));
     EXPECT_STREQ(r.error_message, "All 5 benchmark runs failed");
     pi_calculate_5x8m(nullptr, nullptr, nullptr); // nothing happens
@@ -209,7 +210,7 @@ TEST(PiCalculate5x8m, RunsWithoutProgressWhenNoCallbackIsGiven) {
         {true, true, true, true, true}, {1, 2, 3, 4, 5}, {1, 1, 1, 1, 1}, {19, 19, 19, 19, 19}};
     script = &s;
     pi_result r{};
-    pi_calculate_5x8m_with(&r, nullptr, nullptr, scripted_driver);
+    pi_calculate_5x8m_with(&r, nullptr, nullptr, scripted_driver, nullptr, nullptr);
     EXPECT_EQ(s.call, 5);
     EXPECT_EQ(r.score, 3);
 }
