@@ -326,7 +326,13 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
                               int32_t *out_magnitude) {
     const int16_t *in = digits_of(in1_magnitude);
     int16_t *out = digits_of(out_magnitude);
-    assert(n >= 1 && in2 >= 1 && in2 <= 2147483648.0 && in[0] > 0);
+    assert(n >= 1 && in2 >= 1 && in2 <= 2147483648.0);
+    // A zero magnitude has no leading partial dividend to find: its quotient is zero.
+    if (in[0] == 0) {
+        *out_magnitude = 0;
+        std::fill_n(out, n, int16_t{0});
+        return;
+    }
 
     // Leading partial dividend: the first digits whose value reaches the
     // divisor; places past the end count as zeros.
@@ -1314,8 +1320,13 @@ extern "C" int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *
     } else {
         mp_squh(n_h, radix, inout_rev, tmp, q, fft1);
     }
+    // s r: the whole rounded s is packed, for fft1 keeps its transform for s^2; r^2 has
+    // only n_h digits. (For n = nfft + 2 both packings hold nfft/2 + 1 digits.)
     mp_round(n, radix, shift, inout);
-    mp_mulh(n_h, radix, inout, tmp, tmp, nfft, fft1, fft2); // fft1 keeps s_hi
+    mp_mul_i2d(n, radix, nfft, 0, inout, fft1);
+    mp_mul_i2d(n_h, radix, nfft, 0, tmp, fft2);
+    mp_mul_cmul(nfft, fft1, fft2); // fft1 keeps s_hi
+    mp_mul_d2i(n_h, radix, nfft, fft2, tmp);
     mp_sub(n_h, radix, inout_rev, tmp, tmp);
     mp_add(n_h, radix, inout_rev, tmp, inout_rev);
 

@@ -73,8 +73,9 @@ void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude, double in2
                    int32_t *out_magnitude);
 
 /* out = in1 / in2, truncated to n digits. mp_idiv returns 0, or -1 without
- * touching out when in2 is 0. The magnitude form divides a non-zero
- * magnitude by a whole number in 1 ... 2^31 held in a double. */
+ * touching out when in2 is 0. The magnitude form divides a magnitude by a
+ * whole number in 1 ... 2^31 held in a double; a zero magnitude (digit[0]
+ * 0) gives zero: exponent 0 and all digits 0. */
 int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_number *out);
 void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude, double in2,
                    int32_t *out_magnitude);

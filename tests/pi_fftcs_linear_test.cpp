@@ -229,6 +229,13 @@ TEST(MpLinearExamples, WorkedCasesInRadixTen) {
     EXPECT_EQ(mp_idiv(4, 10, out.get(), 3, out.get()), 0);
     EXPECT_TRUE(same_number(out, Number(4, 1, -1, D{3, 3, 3, 3})));
 
+    // A zero magnitude divides to zero (its leading partial dividend never reaches the divisor).
+    Number quotient = Number(4, 1, 7, D{9, 9, 9, 9});
+    const Number zero_magnitude(4, 1, 3, D{});
+    mp_unsgn_idiv(4, 10, &zero_magnitude->exponent, 3, &quotient->exponent);
+    EXPECT_EQ(quotient->exponent, 0);
+    EXPECT_EQ(std::vector<int>(quotient->digit, quotient->digit + 4), D(4, 0));
+
     Number three(3);
     mp_idiv_2(3, 10, Number(3, 1, 0, D{1}).get(), three.get());
     EXPECT_TRUE(same_number(three, Number(3, 1, -1, D{5, 0, 0})));

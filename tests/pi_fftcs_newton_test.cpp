@@ -13,7 +13,21 @@ TEST(MpNewton, MatchMpfrAtEveryLengthAndAcceptedRadix) {
     for (int nfft = 4; nfft <= 1 << 18; nfft *= 2) {
         const int trials = nfft <= 64 ? 20 : nfft <= 4096 ? 5 : nfft <= 1 << 15 ? 2 : 1;
         for_each_accepted_radix(nfft, [&](int log10_radix) {
-            check_newton(nfft, log10_radix, 104729u * nfft + log10_radix, trials, &worst);
+            check_newton(nfft, nfft + 2, log10_radix, 104729u * nfft + log10_radix, trials, &worst);
+        });
+    }
+    print_newton_errors(worst);
+}
+
+// Fewer digits than the transforms could hold: every count from 2 to nfft + 2.
+TEST(MpNewton, MatchMpfrAtEveryDigitCountUpToTheTransformLength) {
+    NewtonErrors worst;
+    for (const int nfft : {32, 1024}) {
+        for_each_accepted_radix(nfft, [&](int log10_radix) {
+            for (int n = 2; n <= nfft + 2; ++n) {
+                check_newton(nfft, n, log10_radix, 7u * n + log10_radix, nfft <= 32 ? 4 : 1,
+                             &worst);
+            }
         });
     }
     print_newton_errors(worst);
