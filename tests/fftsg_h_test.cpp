@@ -11,6 +11,45 @@
 #include <random>
 #include <vector>
 
+// The binary links with --wrap=sincos: every twiddle seed passes through here, where it is
+// counted and, when an array is watched, the span of doubles rewritten since the previous
+// seed is noted (the block the transform was working on).
+extern "C" void __real_sincos(double x, double *s, double *c);
+
+namespace {
+
+struct SeedWatch {
+    int seeds = 0;
+    const double *array = nullptr; // watched array, or null
+    std::vector<double> snapshot;
+    std::vector<std::pair<int, int>> spans; // [first, last] rewritten between two seeds
+
+    void note_rewritten_span() {
+        int first = -1;
+        int last = -1;
+        for (int i = 0; i < static_cast<int>(snapshot.size()); ++i) {
+            if (array[i] != snapshot[i]) {
+                first = first < 0 ? i : first;
+                last = i;
+                snapshot[i] = array[i];
+            }
+        }
+        if (first >= 0) {
+            spans.emplace_back(first, last);
+        }
+    }
+} seed_watch;
+
+} // namespace
+
+extern "C" void __wrap_sincos(double x, double *s, double *c) {
+    ++seed_watch.seeds;
+    if (seed_watch.array != nullptr) {
+        seed_watch.note_rewritten_span();
+    }
+    __real_sincos(x, s, c);
+}
+
 namespace {
 
 using long_complex = std::complex<long double>;
@@ -564,5 +603,66 @@ TEST(Bitrv1, ReversesEveryIndex) {
             mismatches += a[p] != reverse_bits(p, log2_of(n));
         }
         EXPECT_EQ(mismatches, 0);
+    }
+}
+
+namespace {
+
+int seeds_of(void (*routine)(int, double *), int n) {
+    std::vector<double> a = random_points(n, 90 + n);
+    seed_watch.seeds = 0;
+    routine(n, a.data());
+    return seed_watch.seeds;
+}
+
+int ceil_div(int a, int b) {
+    return (a + b - 1) / b;
+}
+
+} // namespace
+
+// The twiddle recurrence drifts with every step from its last sincos value, so each routine
+// takes a fresh seed per block of twiddles: the radix-4 stages every 128 doubles of the n/8 - 4
+// they walk, the real-DFT split every 256 of n/2 - 4, the cosine and sine steps every 128 of
+// n/2 - 2. Fewer seeds would let the drift grow unseen by the accuracy tests' bounds.
+TEST(TwiddleSeeds, OnePerBlockOfTwiddles) {
+    for (int n = 64; n <= 1 << 16; n *= 2) {
+        SCOPED_TRACE(n);
+        const int stage = ceil_div(n / 8 - 4, 128);
+        EXPECT_EQ(seeds_of(cftmdl1, n), stage) << "cftmdl1";
+        EXPECT_EQ(seeds_of(cftb1st, n), stage) << "cftb1st";
+        EXPECT_EQ(seeds_of(cftmdl2, n), stage) << "cftmdl2";
+        EXPECT_EQ(seeds_of(rftfsub, n), ceil_div(n / 2 - 4, 256)) << "rftfsub";
+        EXPECT_EQ(seeds_of(rftbsub, n), ceil_div(n / 2 - 4, 256)) << "rftbsub";
+        EXPECT_EQ(seeds_of(dctsub, n), ceil_div(n / 2 - 2, 128)) << "dctsub";
+        EXPECT_EQ(seeds_of(dstsub, n), ceil_div(n / 2 - 2, 128)) << "dstsub";
+    }
+}
+
+// The recursion goes depth first down to blocks of at most 512 doubles and finishes each
+// before touching the next, so the inner levels stay within one small block: every stage that
+// works inside a single 512-double block follows the stages of the blocks before it.
+TEST(Cdft, FinishesEachBlockOf512DoublesBeforeTheNext) {
+    for (int n = 1024; n <= 1 << 16; n *= 2) {
+        for (const int sign : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << "n=" << n << " sign=" << sign);
+            std::vector<double> a = random_points(n, 95 + n, 0);
+            seed_watch.snapshot = a;
+            seed_watch.spans.clear();
+            seed_watch.array = a.data();
+            cdft(n, sign, a.data());
+            seed_watch.array = nullptr;
+            int block = 0;
+            int small_spans = 0;
+            for (const auto &[first, last] : seed_watch.spans) {
+                if (first / 512 != last / 512) {
+                    continue; // a stage over a larger block
+                }
+                ++small_spans;
+                EXPECT_GE(first / 512, block) << "doubles " << first << " to " << last;
+                block = first / 512;
+            }
+            EXPECT_GE(small_spans, n / 512) << "every block was worked on by its own stages";
+        }
     }
 }
