@@ -75,6 +75,87 @@ TEST(MpMulD2i, CarriesThroughThousandsOfDigits) {
     EXPECT_EQ(out->digit[h - 2], 0) << "the carry reached the top";
 }
 
+// Converted to fewer digits than the product has, the product is rounded at its last digit:
+// the terms below carry into it, rounded up from radix/2 - 1/2 units of the place below (so
+// at most (1 + 1/radix)/2 units off), instead of being cut off. When carries give the product
+// a leading digit more than its leading digits' product has, the last digit is cut off
+// instead: less than one unit.
+TEST(MpMulD2i, ShortConversionsRoundToTheNearestUnit) {
+    for (const int nfft : {8, 64, 1024}) {
+        for (const int log10_radix : {1, 4}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", radix " +
+                         std::to_string(radix_of(log10_radix)));
+            const int radix = radix_of(log10_radix);
+            const int n = nfft + 2;
+            std::mt19937_64 rng(17u * nfft + log10_radix);
+            Work d1(nfft), d2(nfft);
+            for (int trial = 0; trial < 20; ++trial) {
+                const Number x = shaped_number(n, nfft, radix, Shape::head_only, rng);
+                const Number y = shaped_number(n, nfft, radix, Shape::head_only, rng);
+                const Exact exact = product(exact_of(x, log10_radix), exact_of(y, log10_radix));
+                const int m = std::uniform_int_distribution<int>(1, nfft)(rng);
+                SCOPED_TRACE("trial " + std::to_string(trial) + ", " + std::to_string(m) +
+                             " digits");
+                mp_mul_i2d(n, radix, nfft, 0, x.get(), d1.get());
+                mp_mul_i2d(n, radix, nfft, 0, y.get(), d2.get());
+                mp_mul_cmul(nfft, d1.get(), d2.get());
+                Number out = garbage(m, radix);
+                mp_mul_d2i(m, radix, nfft, d2.get(), out.get());
+                ASSERT_TRUE(well_formed(out, exact));
+                const Exact diff = difference(out, exact, log10_radix);
+                const long last_place = static_cast<long>(out->exponent) - (m - 1);
+                ASSERT_LE(diff.scale, last_place);
+                const mpz_class unit = power_of_ten(
+                    static_cast<unsigned long>((last_place - diff.scale) * log10_radix));
+                const int lead_digits = x->digit[0] * y->digit[0] >= radix ? 1 : 0;
+                if (out->exponent > x->exponent + y->exponent + lead_digits) {
+                    EXPECT_LT(mpz_class(abs(diff.mantissa)), unit) << describe(out);
+                } else {
+                    EXPECT_LE(mpz_class(2 * radix * abs(diff.mantissa)), (radix + 1) * unit)
+                        << describe(out);
+                }
+            }
+        }
+    }
+}
+
+// The radix test reports twice the largest distance of a transform product's terms from the
+// exact ones, for the worst packed square: the leading digit radix - 1, the next radix, and
+// every further value (radix + 1)/2. The exact terms come from the convolution in integers.
+TEST(MpMulRadixTest, ReportsTheRoundingOfTheWorstSquare) {
+    for (const int nfft : {1 << 10, 1 << 12, 1 << 14}) {
+        {
+            // In radix 10000 the errors are large enough to be measured to a few per cent.
+            const int radix = 10000;
+            SCOPED_TRACE("nfft " + std::to_string(nfft));
+            const int k = nfft / 2 + 1;
+            std::vector<int64_t> v(k, (radix + 1) / 2);
+            v[0] = radix - 1;
+            v[1] = radix;
+            std::vector<int64_t> exact(nfft + 1, 0);
+            for (int i = 0; i < k; ++i) {
+                for (int j = 0; j < k; ++j) {
+                    exact[i + j] += v[i] * v[j];
+                }
+            }
+            Work square(nfft);
+            double *d = square.get();
+            std::copy(v.begin(), v.end(), d + 1);
+            d[nfft + 1] = radix - 1;
+            mp_mul_csqu(nfft, d);
+            // Cell t + 1 holds term t at scale nfft/2; term nfft wraps onto term 0.
+            const double scale = 2.0 / nfft;
+            double worst = std::fabs((d[1] * scale - exact[0]) - exact[nfft]);
+            for (int t = 1; t < nfft; ++t) {
+                worst = std::max(worst, std::fabs(d[t + 1] * scale - exact[t]));
+            }
+            Work work(nfft);
+            const double reported = mp_mul_radix_test(nfft + 2, radix, nfft, work.get());
+            EXPECT_NEAR(reported, 2 * worst, 0.02 * reported);
+        }
+    }
+}
+
 // Exactness against GMP at every length up to 2^16 for every radix the rule
 // accepts there.
 TEST(MpProducts, MatchGmpAtEveryLengthAndAcceptedRadix) {
@@ -112,6 +193,16 @@ TEST(MpProducts, KeptTransformsGiveThePlainRoutinesDigits) {
                 mp_mulh(n, radix, x.get(), y.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
                 EXPECT_TRUE(same_number(out, plain)) << "mp_mulh_use_in1fft, factor " << i;
             }
+
+            // mp_mul keeps the spectrum of its second factor's leading part in d2.
+            const Number w = shaped_number(n, nfft, radix, Shape::random, rng);
+            Work d3(nfft);
+            mp_mul(n, radix, w.get(), x.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get(),
+                   d3.get());
+            const Number v = shaped_number(n, nfft, radix, Shape::random, rng);
+            mp_mulh_use_in1fft(n, radix, d2.get(), 0, v.get(), out.get(), nfft, d3.get());
+            mp_mulh(n, radix, x.get(), v.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
+            EXPECT_TRUE(same_number(out, plain)) << "mp_mul's d2";
 
             // mp_squh_save_infft keeps x_hi as well.
             const Number y = shaped_number(n, nfft, radix, Shape::gap, rng);
