@@ -36,7 +36,9 @@ TEST(MpSscanf, ReadsWorkedExamples) {
     EXPECT_TRUE(same_number(read(2, 2, ". 0 05"), Number(2, 1, -2, D{50})));
     EXPECT_TRUE(same_number(read(2, 2, "0.0 .5"), Number(2, 1, -1, D{5})))
         << "later points skipped";
-    for (const char *zero : {"0", "", "   ", "-0", "+000.000", "abc", "-.e5", "0e7", ".0.05"}) {
+    // Only the space character is skipped: a leading tab or newline is not a digit.
+    for (const char *zero :
+         {"0", "", "   ", "-0", "+000.000", "abc", "-.e5", "0e7", ".0.05", "\t5", " \n5", "-\t5"}) {
         SCOPED_TRACE(zero);
         EXPECT_TRUE(same_number(read(4, 2, zero), Number(4, 0, 0, D{})));
     }

@@ -122,6 +122,27 @@ TEST(MpNewton, StepsReportThePrecisionTheyWereGiven) {
         nfft + 1);
     EXPECT_TRUE(same_number(y, Number(n, 1, -1, {5})));
 
+    // The square root counts the places between in and in - s^2, one more when the residual's
+    // leading digit is below in's: 9 - 2.9999^2 = 0.00059999 gives 5, 2 - 1.414^2 = 0.000604
+    // gives 4.
+    struct Root {
+        Number in, s, r;
+        int prc;
+    };
+    const Root roots[] = {
+        {Number(n, 1, 0, {9}), Number(n, 1, 0, {2, 9, 9, 9, 9}), Number(n, 1, -1, {3, 3, 3, 3, 4}),
+         5},
+        {Number(n, 1, 0, {2}), Number(n, 1, 0, {1, 4, 1, 4}), Number(n, 1, -1, {7, 0, 7, 2}), 4},
+    };
+    for (const Root &root : roots) {
+        Number s = root.s, r = root.r;
+        int kept = 0;
+        EXPECT_EQ(mp_sqrt_newton(n, 10, root.in.get(), s.get(), r.get(), tmp1.get(), nfft,
+                                 fft1.get(), fft2.get(), &kept),
+                  root.prc)
+            << describe(root.in);
+    }
+
     const Number four(n, 1, 0, {4});
     Number s(n, 1, 0, {2}), r(n, 1, -1, {5});
     int kept = 0;
@@ -142,6 +163,38 @@ TEST(MpNewtonStart, FirstLengthCarriesADouble) {
     EXPECT_EQ(mp_get_nfft_init(10, 8), 8);
     EXPECT_EQ(mp_get_nfft_init(100, 4), 4);
     EXPECT_EQ(mp_get_nfft_init(10000, 2), 2);
+}
+
+// Each Horner step v = v/radix + digit is one fused multiply-add with the double nearest
+// 1/radix: MPFR's correctly rounded fma at 53 bits gives the same double.
+TEST(MpNewtonStart, MantissaIsHornerByFusedMultiplyAdds) {
+    std::mt19937_64 rng(2024);
+    mpfr_t v, r;
+    mpfr_init2(v, 53);
+    mpfr_init2(r, 53);
+    for (const int radix : {10, 100, 1000, 10000}) {
+        mpfr_set_d(r, 1.0 / radix, MPFR_RNDN);
+        for (int trial = 0; trial < 200; ++trial) {
+            const int n = 2 + trial % 7;
+            std::vector<int16_t> digits(n);
+            for (int16_t &d : digits) {
+                d = static_cast<int16_t>(rng() % radix);
+            }
+            digits[0] = static_cast<int16_t>(1 + rng() % (radix - 1));
+            mpfr_set_zero(v, 1);
+            for (int k = n - 1; k >= 0; --k) {
+                mpfr_t d;
+                mpfr_init2(d, 53);
+                mpfr_set_si(d, digits[k], MPFR_RNDN);
+                mpfr_fma(v, v, r, d, MPFR_RNDN);
+                mpfr_clear(d);
+            }
+            SCOPED_TRACE("radix " + std::to_string(radix) + ", trial " + std::to_string(trial));
+            EXPECT_EQ(mp_unexp_mp2d(n, radix, digits.data()), mpfr_get_d(v, MPFR_RNDN));
+        }
+    }
+    mpfr_clear(v);
+    mpfr_clear(r);
 }
 
 TEST(MpNewtonStart, DoubleConversionsAndSaturation) {
