@@ -166,7 +166,14 @@ double mp_mul_d2i_test(int radix, int nfft, double *d);
  *              position shift, up to h digits), X kept in d1 (unchanged).
  *   mp_squh:   in_hi^2.
  *   mp_squh_save_infft:  in_hi^2; keeps in_hi in d1.
- *   mp_squh_use_in1fft:  X^2 with X kept in d1 (used up). */
+ *   mp_squh_use_in1fft:  X^2 with X kept in d1 (used up).
+ * Precision for n = nfft + 2: mp_mul and mp_squ leave out the product of the
+ * trailing parts and convert the cross sum with its last digit up to one
+ * place above the result's, so they differ from the exact product by less
+ * than 2 radix + 2 units of the result's last place (operands with trailing
+ * parts of radix-1 digits come within one unit of that). mp_mulhf and its
+ * variants are within 3 units of in1_hi * in2; mp_mulh and mp_squh are
+ * exact. */
 void mp_mul(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out,
             mp_number *tmp, int nfft, double *d1, double *d2, double *d3);
 void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp, int nfft,

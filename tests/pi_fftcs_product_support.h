@@ -176,13 +176,15 @@ struct ProductErrors {
     double mul = 0, squ = 0, mulhf = 0, squhf = 0;
 };
 
-// Distances from the exact product allowed, in units of the last place. Each
-// conversion and the final addition truncate (below one unit each; the
-// doubled cross term of a square twice that). The full products also leave
-// out the product of the trailing parts: with 2p >= n it stays below radix
-// units, so only the last digit or two may differ.
+// Distances from the exact product allowed, in units of the last place. The
+// full products leave out the product of the trailing parts: with 2p >= n it
+// stays below radix units. Their cross sum is converted with its last digit up
+// to one place above the result's, so its rounding, or the cut of that digit
+// when a carry lengthens it, costs below radix units more; the final addition
+// truncates (below one unit). Operands with trailing parts of radix-1 digits
+// reach 2 radix - 1 units below the truncated product.
 inline double full_product_limit(int radix) {
-    return radix + 4;
+    return 2 * radix + 1;
 }
 constexpr double kHalfFullProductLimit = 3;
 

@@ -171,6 +171,56 @@ TEST(MpProducts, MatchGmpAtEveryLengthAndAcceptedRadix) {
                 worst.mul, worst.squ, worst.mulhf, worst.squhf);
 }
 
+// Trailing parts of radix-1 digits make the left-out product of the trailing parts and the
+// cross sum's last digit as large as they get: mp_mul and mp_squ stay within their bound.
+TEST(MpProducts, FullProductsStayWithinTheirBoundAtTheExtremes) {
+    ProductErrors worst;
+    for (const int nfft : {4, 16, 64, 1024}) {
+        for (const int log10_radix : {1, 2, 3}) {
+            SCOPED_TRACE("nfft " + std::to_string(nfft) + ", radix " +
+                         std::to_string(radix_of(log10_radix)));
+            const int radix = radix_of(log10_radix);
+            const int n = nfft + 2;
+            const int h = nfft / 2 + 1;
+            std::mt19937_64 rng(13u * nfft + log10_radix);
+            Work d1(nfft), d2(nfft), d3(nfft);
+            for (int trial = 0; trial < 200; ++trial) {
+                auto digit = [&](int lo, int hi) {
+                    return std::uniform_int_distribution<int>(lo, hi)(rng);
+                };
+                // A leading part of radix-1 digits times one of 1 and zeros, or random ones.
+                std::vector<int> a(n), b(n);
+                for (int i = 0; i < n; ++i) {
+                    const bool tail = i >= h;
+                    a[i] = tail || trial % 2 == 1 ? radix - 1 - digit(0, 1) : digit(0, radix - 1);
+                    b[i] = tail             ? radix - 1 - digit(0, 1)
+                           : trial % 4 >= 2 ? 0
+                                            : digit(0, radix - 1);
+                }
+                a[0] = trial % 2 == 1 ? radix - 1 : digit(1, radix - 1);
+                b[0] = trial % 4 >= 2 ? 1 : digit(1, radix - 1);
+                const Number x(n, 1, 0, a), y(n, 1, 0, b);
+                SCOPED_TRACE("trial " + std::to_string(trial) + ": " + describe(x) + " times " +
+                             describe(y));
+                Number out(n), tmp(n);
+                const Exact ex = exact_of(x, log10_radix), ey = exact_of(y, log10_radix);
+                mp_mul(n, radix, x.get(), y.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get(),
+                       d3.get());
+                EXPECT_TRUE(close_to(out, product(ex, ey), log10_radix, full_product_limit(radix),
+                                     &worst.mul))
+                    << "mp_mul";
+                mp_squ(n, radix, y.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get());
+                EXPECT_TRUE(close_to(out, product(ey, ey), log10_radix, full_product_limit(radix),
+                                     &worst.squ))
+                    << "mp_squ";
+            }
+        }
+    }
+    std::printf("largest distance from the exact product, units in the last place: mp_mul %g, "
+                "mp_squ %g\n",
+                worst.mul, worst.squ);
+}
+
 // A routine reusing a kept transform must give the digits of the plain routine
 // that transforms the operand afresh.
 TEST(MpProducts, KeptTransformsGiveThePlainRoutinesDigits) {
