@@ -257,3 +257,117 @@ TEST(MpLinearExamples, WorkedCasesInRadixTen) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace pi_fftcs_test;
+
+// A number in any radix as mantissa * radix^scale, for the radices that are not powers of ten.
+struct Value {
+    mpz_class mantissa;
+    long scale = 0;
+};
+
+mpz_class power(int radix, long e) {
+    mpz_class p;
+    mpz_ui_pow_ui(p.get_mpz_t(), static_cast<unsigned long>(radix), static_cast<unsigned long>(e));
+    return p;
+}
+
+Value value_of(const Number &x, int radix) {
+    Value v{0, static_cast<long>(x->exponent) - (x.n() - 1)};
+    for (int i = 0; i < x.n(); ++i) {
+        v.mantissa = v.mantissa * radix + x->digit[i];
+    }
+    v.mantissa *= x->sign;
+    return v;
+}
+
+// |v| cut to whole units of radix^unit (unit >= v.scale), keeping the sign.
+Value cut_to_unit(const Value &v, long unit, int radix) {
+    if (unit <= v.scale) {
+        return v;
+    }
+    mpz_class q;
+    mpz_tdiv_q(q.get_mpz_t(), v.mantissa.get_mpz_t(), power(radix, unit - v.scale).get_mpz_t());
+    return {q, unit};
+}
+
+// The n-digit number whose magnitude is |v| cut to n digits.
+Number number_of(const Value &v, int n, int radix) {
+    if (v.mantissa == 0) {
+        return Number(n, 0, 0, {});
+    }
+    std::vector<int> digits; // least significant first
+    for (mpz_class m = abs(v.mantissa); m != 0; m /= radix) {
+        digits.push_back(static_cast<int>(mpz_class(m % radix).get_si()));
+    }
+    const long exponent = v.scale + static_cast<long>(digits.size()) - 1;
+    std::vector<int> leading(digits.rbegin(), digits.rend());
+    leading.resize(n, 0);
+    return Number(n, sgn(v.mantissa), static_cast<int32_t>(exponent), leading);
+}
+
+Value plus(const Value &a, const Value &b, int radix) {
+    const long s = std::min(a.scale, b.scale);
+    return {a.mantissa * power(radix, a.scale - s) + b.mantissa * power(radix, b.scale - s), s};
+}
+
+// The linear-time routines for every even radix a digit holds, one random case each, at
+// lengths from 1 to 13 digits.
+TEST(MpLinearRadices, EveryEvenRadixMatchesGmp) {
+    const int lengths[] = {1, 2, 3, 5, 13};
+    for (int radix = 2; radix <= 32766; radix += 2) {
+        const int n = lengths[(radix / 2) % 5];
+        std::mt19937_64 rng(radix);
+        auto uniform = [&](int lo, int hi) {
+            return std::uniform_int_distribution<int>(lo, hi)(rng);
+        };
+        auto random_number = [&](int32_t exponent) {
+            std::vector<int> digits(n);
+            for (int &d : digits) {
+                d = uniform(0, radix - 1);
+            }
+            digits[0] = uniform(1, radix - 1);
+            return Number(n, uniform(0, 1) != 0 ? 1 : -1, exponent, digits);
+        };
+        const Number a = random_number(uniform(-3, 3));
+        const Number b = random_number(a->exponent + uniform(-n - 1, n + 1));
+        SCOPED_TRACE("radix " + std::to_string(radix) + ", a " + describe(a) + "; b " +
+                     describe(b));
+        const Value x = value_of(a, radix), y = value_of(b, radix);
+        Number out(n);
+
+        // Sums: each operand cut at the last place of the one with the larger exponent.
+        const long unit = std::max(x.scale, y.scale);
+        for (const bool subtract : {false, true}) {
+            const Value y_signed{subtract ? Value{-y.mantissa, y.scale} : y};
+            const Number expected = number_of(
+                plus(cut_to_unit(x, unit, radix), cut_to_unit(y_signed, unit, radix), radix), n,
+                radix);
+            (subtract ? mp_sub : mp_add)(n, radix, a.get(), b.get(), out.get());
+            EXPECT_TRUE(same_number(out, expected)) << (subtract ? "mp_sub" : "mp_add");
+        }
+
+        const int factor = uniform(-100000, 100000);
+        mp_imul(n, radix, a.get(), factor, out.get());
+        EXPECT_TRUE(same_number(out, number_of({x.mantissa * factor, x.scale}, n, radix)))
+            << "mp_imul by " << factor;
+
+        const int divisor = uniform(1, 100000) * (uniform(0, 1) != 0 ? 1 : -1);
+        const long extra = n + 18; // places enough for n quotient digits in radix 2
+        mpz_class quotient = x.mantissa * power(radix, extra);
+        mpz_tdiv_q_ui(quotient.get_mpz_t(), quotient.get_mpz_t(),
+                      static_cast<unsigned long>(std::abs(divisor)));
+        EXPECT_EQ(mp_idiv(n, radix, a.get(), divisor, out.get()), 0);
+        EXPECT_TRUE(same_number(
+            out, number_of({divisor < 0 ? -quotient : quotient, x.scale - extra}, n, radix)))
+            << "mp_idiv by " << divisor;
+
+        mp_idiv_2(n, radix, a.get(), out.get());
+        EXPECT_TRUE(same_number(out, number_of({x.mantissa * (radix / 2), x.scale - 1}, n, radix)))
+            << "mp_idiv_2";
+    }
+}
+
+} // namespace
