@@ -17,6 +17,7 @@ namespace {
 struct Transform {
     int n;
     bool forward;
+    int packed; // a forward transform's values up to the last non-zero one: digits packed
 };
 
 struct Counters {
@@ -27,7 +28,11 @@ struct Counters {
 } // namespace
 
 extern "C" void __wrap_cdft(int n, int sign, double *a) {
-    counters.transforms.push_back({n, sign >= 0});
+    int packed = n;
+    while (packed > 0 && a[packed - 1] == 0) {
+        --packed;
+    }
+    counters.transforms.push_back({n, sign >= 0, packed});
     __real_cdft(n, sign, a);
 }
 
@@ -382,6 +387,66 @@ TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
 TEST(TransformCounts, SquareRootAfterARepeatedLength) {
     const Number in(6, 1, -2, {1, 4, 7, 5, 1, 5});
     EXPECT_EQ(expect_drivers_follow_their_schedule(4, 1, in), 1);
+}
+
+// With fewer digits than the length holds, a step's corrections need only n_h
+// of them: the residual and the products that finish it pack at most n_h
+// digits, while the operand whose transform squares the square root's s packs
+// all of the rounded s.
+std::vector<int> packed_by(const std::function<void()> &call) {
+    counters.transforms.clear();
+    call();
+    std::vector<int> packed;
+    for (const Transform &t : counters.transforms) {
+        if (t.forward) {
+            packed.push_back(t.packed);
+        }
+    }
+    return packed;
+}
+
+TEST(TransformCounts, NewtonCorrectionsPackOnlyTheHalfPrecisionDigits) {
+    const int nfft = 64;
+    const int h = nfft / 2 + 1;
+    for (const int n : {24, 40, 50}) {
+        SCOPED_TRACE("n " + std::to_string(n));
+        const int n_h = std::max(n / 2 + 1, n - h);
+        std::mt19937_64 rng(n);
+        Number in = shaped_number(n, nfft, 10, Shape::random, rng);
+        in->sign = 1;
+        Work fft1(nfft), fft2(nfft);
+        Number x(n), rev(n), tmp1(n), tmp2(n);
+
+        mp_inv_init(n, 10, in.get(), x.get());
+        std::vector<int> packed = packed_by([&] {
+            mp_inv_newton(n, 10, in.get(), x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                          fft2.get());
+        });
+        ASSERT_EQ(packed.size(), 4u);
+        EXPECT_LE(packed[3], n_h) << "x times the residual";
+
+        mp_invisqrt_init(n, 10, 8, x.get());
+        packed = packed_by([&] {
+            mp_invisqrt_newton(n, 10, 8, x.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                               fft2.get());
+        });
+        ASSERT_EQ(packed.size(), 2u);
+        EXPECT_LE(packed[1], n_h) << "y times the residual";
+
+        mp_sqrt_init(n, 10, in.get(), x.get(), rev.get());
+        int kept = 0;
+        packed = packed_by([&] {
+            mp_sqrt_newton(n, 10, in.get(), x.get(), rev.get(), tmp1.get(), nfft, fft1.get(),
+                           fft2.get(), &kept);
+        });
+        // r^2 at half the length, s and r^2, r and the residual.
+        ASSERT_EQ(packed.size(), 5u);
+        EXPECT_LE(packed[0], n_h) << "r";
+        EXPECT_GT(packed[1], n_h) << "s, rounded to nfft/2 + 1 digits";
+        EXPECT_LE(packed[2], n_h) << "r^2";
+        EXPECT_LE(packed[3], n_h) << "r";
+        EXPECT_LE(packed[4], n_h) << "the residual";
+    }
 }
 
 } // namespace
