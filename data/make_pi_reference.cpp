@@ -4,39 +4,18 @@
 //
 // The residues are taken by GMP from the decimal text, independently of the engine's own
 // arithmetic. Takes about half a minute and a few hundred megabytes.
+#include "mpfr_pi.h"
 #include "pi_reference_table.h"
 
 #include <gmp.h>
-#include <mpfr.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 namespace {
 
 using namespace pi_reference;
-
-// "3" and the first `decimals` decimals of pi, truncated.
-std::string pi_text(int decimals) {
-    const auto bits = static_cast<mpfr_prec_t>(std::ceil((decimals + 32) * 3.3219280948873623));
-    mpfr_t pi;
-    mpfr_init2(pi, bits);
-    mpfr_const_pi(pi, MPFR_RNDN);
-    mpfr_exp_t exponent = 0;
-    std::unique_ptr<char, decltype(&mpfr_free_str)> text(
-        mpfr_get_str(nullptr, &exponent, 10, static_cast<std::size_t>(decimals) + 16, pi,
-                     MPFR_RNDZ),
-        mpfr_free_str);
-    mpfr_clear(pi);
-    if (exponent != 1) {
-        std::fputs("make_pi_reference: MPFR's pi does not start with one whole digit\n", stderr);
-        std::exit(1);
-    }
-    return std::string(text.get(), static_cast<std::size_t>(decimals) + 1);
-}
 
 // The decimals first ... last (1-based after "3.") read as one integer, modulo the modulus.
 std::uint64_t residue(const std::string &pi, int first, int last) {
@@ -81,7 +60,11 @@ int main(int argc, char **argv) {
         std::fputs("usage: make_pi_reference OUTPUT.cpp\n", stderr);
         return 2;
     }
-    const std::string pi = pi_text(covered_decimals + carry_guard_decimals + 16);
+    const std::string pi = mpfr_pi_digits(covered_decimals + carry_guard_decimals + 16);
+    if (pi.empty()) {
+        std::fputs("make_pi_reference: MPFR's pi does not start with one whole digit\n", stderr);
+        return 1;
+    }
     FILE *out = std::fopen(argv[1], "w");
     if (out == nullptr) {
         std::perror(argv[1]);
