@@ -1,6 +1,7 @@
 #include "pi_benchmark.h"
 
 #include "pi_fftcs.h"
+#include "pi_reference_table.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -13,6 +14,8 @@
 #include <ctime>
 #include <iterator>
 #include <memory>
+#include <string>
+#include <string_view>
 
 static_assert(offsetof(pi_result, success) == 0);
 static_assert(offsetof(pi_result, digits) == 4);
@@ -23,15 +26,12 @@ static_assert(sizeof(pi_result) == 280);
 
 namespace {
 
-constexpr int kBenchmarkRuns = pi_benchmark_runs;
-constexpr int kBenchmarkDigits = pi_benchmark_digits;
-
 // clock() ticks once per microsecond on POSIX systems.
 static_assert(CLOCKS_PER_SEC == 1000000);
-constexpr double kSecondsPerTick = 1e-6;
+constexpr double seconds_per_tick = 1e-6;
 
 double seconds_since(std::clock_t start) {
-    return static_cast<double>(std::clock() - start) * kSecondsPerTick;
+    return static_cast<double>(std::clock() - start) * seconds_per_tick;
 }
 
 // Smallest k >= 1 with 2^k >= digits / 4: the FFT length exponent for `digits` digits.
@@ -62,22 +62,22 @@ template <std::size_t N> void set_text(char (&buffer)[N], const char *text) {
     std::snprintf(buffer, N, "%s", text);
 }
 
-struct FreeDeleter {
+struct free_deleter {
     void operator()(void *p) const noexcept { std::free(p); }
 };
-template <class T> using HeapPtr = std::unique_ptr<T, FreeDeleter>;
+template <class T> using heap_ptr = std::unique_ptr<T, free_deleter>;
 
-template <class T> HeapPtr<T> allocate(std::size_t bytes) {
-    return HeapPtr<T>(static_cast<T *>(std::malloc(bytes)));
+template <class T> heap_ptr<T> allocate(std::size_t bytes) {
+    return heap_ptr<T>(static_cast<T *>(std::malloc(bytes)));
 }
 
 // The six numbers and three FFT work arrays of one computation, allocated in this
 // order before any is tested, and released together.
-struct Workspace {
-    HeapPtr<mp_number> a, b, c, e, tmp1, tmp2;
-    HeapPtr<double> work1, work2, work3;
+struct workspace {
+    heap_ptr<mp_number> a, b, c, e, tmp1, tmp2;
+    heap_ptr<double> work1, work2, work3;
 
-    Workspace(int n, int nfft) {
+    workspace(int n, int nfft) {
         const std::size_t number_bytes = mp_number_size(n);
         const std::size_t work_bytes = (static_cast<std::size_t>(nfft) + 2) * sizeof(double);
         a = allocate<mp_number>(number_bytes);
@@ -94,7 +94,7 @@ struct Workspace {
     bool complete() const { return a && b && c && e && tmp1 && tmp2 && work1 && work2 && work3; }
 };
 
-struct Radix {
+struct radix_choice {
     int radix;
     int log10_radix;
 };
@@ -102,7 +102,7 @@ struct Radix {
 // The largest radix whose FFT rounding error, measured on a worst-case square in
 // radix 10 and scaled by 100 per step up, stays below 0.4. The allowance grows with
 // the length; it is formed in 64 bits so that no length can wrap it.
-Radix choose_radix(int n, int nfft, double *work) {
+radix_choice choose_radix(int n, int nfft, double *work) {
     const auto allowance = static_cast<double>(std::uint64_t{100} * static_cast<unsigned>(n) / 4);
     const double err = mp_mul_radix_test(n, 10, nfft, work) + DBL_EPSILON * allowance;
     if (err * 100 >= 0.4) {
@@ -122,9 +122,281 @@ int precision_digits_of(int log10_radix, int nprc) {
     return static_cast<int>(std::min<std::int64_t>(std::int64_t{4} * log10_radix * nprc, INT_MAX));
 }
 
-// Computes pi to `digits` decimal digits by the AGM iteration and fills `result`.
+// The numbers of one computation at its length and radix, and the three phases of the AGM
+// iteration that turn them into pi.
+struct agm_computation {
+    int n, nfft, radix, log10_radix;
+    mp_number *a, *b, *c, *e, *tmp1, *tmp2;
+    double *work1, *work2, *work3;
+
+    agm_computation(int n, int nfft, radix_choice r, const workspace &w)
+        : n(n), nfft(nfft), radix(r.radix), log10_radix(r.log10_radix), a(w.a.get()), b(w.b.get()),
+          c(w.c.get()), e(w.e.get()), tmp1(w.tmp1.get()), tmp2(w.tmp2.get()), work1(w.work1.get()),
+          work2(w.work2.get()), work3(w.work3.get()) {}
+
+    // With s = sqrt(1 + 3/sqrt(8)), afterwards a = 1 + 3/sqrt(8) + s - 5/8, b = 2s,
+    // c = s - 5/8 - 1/sqrt(8) and e = s - 5/8.
+    void set_up() const {
+        mp_invisqrt(n, radix, 8, c, tmp1, tmp2, nfft, work1, work2);
+        mp_imul(n, radix, c, 3, e);
+        mp_sscanf(n, log10_radix, "1", a);
+        mp_add(n, radix, a, e, a);
+        mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
+        mp_sscanf(n, log10_radix, "0.625", e);
+        mp_sub(n, radix, b, e, e);
+        mp_add(n, radix, b, b, b);
+        mp_sub(n, radix, e, c, c);
+        mp_add(n, radix, a, e, a);
+    }
+
+    // Each iteration makes a the sum of the arithmetic and geometric means of (a, b), b twice
+    // the geometric mean and e their difference, which it subtracts from c; e's exponent
+    // tells the digits made correct, which double every time. Reports every iteration, adds
+    // its time to total_seconds and returns npow = 4 * 2^iterations.
+    int iterate(pi_progress_callback callback, void *user_data, double &total_seconds) const {
+        int npow = 4;
+        int nprc = 0;
+        for (int step = 1;; ++step) {
+            const std::clock_t iteration_start = std::clock();
+            mp_add(n, radix, a, b, e);
+            mp_idiv_2(n, radix, e, e);
+            mp_mul(n, radix, a, b, a, tmp1, nfft, work1, work2, work3);
+            mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
+            mp_sub(n, radix, e, b, e);
+            mp_add(n, radix, b, b, b);
+            mp_sub(n, radix, c, e, c);
+            mp_add(n, radix, e, b, a);
+            nprc = e->sign == 0 ? n : -e->exponent;
+            const double iteration_seconds = seconds_since(iteration_start);
+            if (callback != nullptr) {
+                callback(step, precision_digits_of(log10_radix, nprc), user_data,
+                         iteration_seconds);
+            }
+            total_seconds += iteration_seconds;
+            npow *= 2;
+            if (std::int64_t{4} * nprc > n) {
+                return npow;
+            }
+        }
+    }
+
+    // Afterwards a = pi = (a^2 - e - e/2) / (a c - e) / npow with a = a + b and
+    // e = (e/2)^2; the transform of a's leading half, made for a*c, is reused for a*a.
+    void finish(int npow) const {
+        mp_idiv_2(n, radix, e, e);
+        mp_squh(n, radix, e, e, nfft, work1);
+        mp_add(n, radix, a, b, a);
+        mp_mulhf(n, radix, a, c, c, tmp1, nfft, work1, work2);
+        mp_sub(n, radix, c, e, c);
+        mp_inv(n, radix, c, b, tmp1, tmp2, nfft, work2, work3);
+        mp_squhf_use_infft(n, radix, work1, a, a, tmp1, nfft, work2);
+        mp_sub(n, radix, a, e, a);
+        mp_idiv_2(n, radix, e, e);
+        mp_sub(n, radix, a, e, a);
+        mp_mul(n, radix, a, b, a, tmp1, nfft, work1, work2, work3);
+        mp_idiv(n, radix, a, npow, a);
+    }
+};
+
+// ---- The check of computed digits against the reference of pi ----
+
+namespace ref = pi_reference;
+
+// (a * b + c) mod 2^61 - 1 for a, b, c below 2^61: 2^61 = 1 folds the high bits onto the low.
+std::uint64_t mul_add_mod(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+    const unsigned __int128 x = static_cast<unsigned __int128>(a) * b + c;
+    std::uint64_t r =
+        (static_cast<std::uint64_t>(x) & ref::modulus) + static_cast<std::uint64_t>(x >> 61);
+    r = (r & ref::modulus) + (r >> 61);
+    return r >= ref::modulus ? r - ref::modulus : r;
+}
+
+std::uint64_t pow_mod(std::uint64_t base, std::uint64_t exponent) {
+    std::uint64_t result = 1;
+    for (; exponent != 0; exponent >>= 1) {
+        if ((exponent & 1) != 0) {
+            result = mul_add_mod(result, base, 0);
+        }
+        base = mul_add_mod(base, base, 0);
+    }
+    return result;
+}
+
+// A digit as a residue; a corrupted one may be out of range, even negative.
+std::uint64_t residue_of_digit(int digit) {
+    return digit >= 0 ? static_cast<std::uint64_t>(digit)
+                      : ref::modulus - static_cast<std::uint64_t>(-digit);
+}
+
+// Where the first wrong decimal lies: exactly at `first` when last == first, else
+// somewhere in first ... last. first == 0: every checked decimal is right.
+struct wrong_range {
+    int first = 0;
+    int last = 0;
+};
+
+// The decimals after "3." of a computed value, log10_radix of them per radix digit.
+struct decimals_view {
+    const std::int16_t *digit; // digit[0] holds the 3
+    int log10_radix;
+    int radix;
+
+    int radix_digit_of(int decimal) const { return 1 + (decimal - 1) / log10_radix; }
+
+    // The decimals first ... last (whole radix digits) read as one integer, modulo the prime.
+    std::uint64_t residue(int first, int last) const {
+        std::uint64_t r = 0;
+        for (int j = radix_digit_of(first); j <= radix_digit_of(last); ++j) {
+            r = mul_add_mod(r, static_cast<std::uint64_t>(radix), residue_of_digit(digit[j]));
+        }
+        return r;
+    }
+
+    // The first decimal in which radix digit j differs from `expected`.
+    int first_differing_decimal(int j, int expected) const {
+        int place = 1;
+        for (int scale = radix / 10; scale > 1 && digit[j] / scale == expected / scale;
+             scale /= 10) {
+            ++place;
+        }
+        return (j - 1) * log10_radix + place;
+    }
+
+    // The decimals first ... last, whose residue should be `expected` but is not. When one
+    // wrong radix digit explains the difference, its first wrong decimal is found: the
+    // difference is then (computed - true digit) * radix^k for one k, tried for each digit
+    // from the last. Any other error is pinned to the whole range.
+    wrong_range locate(int first, int last, std::uint64_t expected) const {
+        // Any change of a 16-bit digit, a flipped bit included.
+        constexpr std::int64_t digit_changes = 1 << 16;
+        const std::uint64_t inverse_radix =
+            pow_mod(static_cast<std::uint64_t>(radix), ref::modulus - 2);
+        std::uint64_t x = mul_add_mod(residue(first, last), 1, ref::modulus - expected);
+        int explained_at = 0;
+        int explanations = 0;
+        for (int j = radix_digit_of(last); j >= radix_digit_of(first); --j) {
+            const auto too_high = static_cast<std::int64_t>(x);
+            const auto too_low = static_cast<std::int64_t>(ref::modulus - x);
+            const std::int64_t difference = too_high < digit_changes ? too_high : -too_low;
+            const std::int64_t true_digit = digit[j] - difference;
+            if (std::min(too_high, too_low) < digit_changes && true_digit >= 0 &&
+                true_digit < radix) {
+                explained_at = first_differing_decimal(j, static_cast<int>(true_digit));
+                ++explanations;
+            }
+            x = mul_add_mod(x, inverse_radix, 0);
+        }
+        return explanations == 1 ? wrong_range{explained_at, explained_at}
+                                 : wrong_range{first, last};
+    }
+
+    // Checks the decimals first ... last against their residue.
+    wrong_range check(int first, int last, std::uint64_t expected) const {
+        if (last < first || residue(first, last) == expected) {
+            return {};
+        }
+        return locate(first, last, expected);
+    }
+};
+
+// The reference's entry for a computation of log10_radix << log2_nfft digits. Sizes past the
+// table's are checked in their whole blocks short of the unchecked places, up to the last.
+ref::tail_entry tail_of(int log10_radix, int log2_nfft) {
+    if (log2_nfft <= ref::tail_max_log2_nfft) {
+        return ref::tails[log10_radix - 1][log2_nfft - 1];
+    }
+    const std::int64_t digits = std::int64_t{log10_radix} << log2_nfft;
+    const std::int64_t trusted = digits - log10_radix * ref::unchecked_radix_digits(log10_radix);
+    const int blocks =
+        static_cast<int>(std::min<std::int64_t>(trusted / ref::block_decimals, ref::block_count));
+    return {static_cast<std::int32_t>(std::min<std::int64_t>(digits, INT_MAX)),
+            blocks * ref::block_decimals, 0};
+}
+
+// What the check of a computed value found.
+struct digit_check {
+    int checked;       // decimals compared with the reference
+    wrong_range wrong; // where the first wrong one lies, if any
+};
+
+// Compares the computed value of pi with the reference, block by block, and tells where the
+// first wrong decimal lies.
+digit_check check_pi(const mp_number *pi, int radix, int log10_radix, int log2_nfft) {
+    const ref::tail_entry tail = tail_of(log10_radix, log2_nfft);
+    if (pi->sign != 1 || pi->exponent != 0 || pi->digit[0] != 3) {
+        return {tail.verified, {1, 1}};
+    }
+    const decimals_view decimals{pi->digit, log10_radix, radix};
+    const int full_blocks = tail.verified / ref::block_decimals;
+    for (int block = 0; block < full_blocks; ++block) {
+        const int first = block * ref::block_decimals + 1;
+        const wrong_range wrong =
+            decimals.check(first, first + ref::block_decimals - 1, ref::block_residues[block]);
+        if (wrong.first != 0) {
+            return {tail.verified, wrong};
+        }
+    }
+    return {tail.verified,
+            decimals.check(full_blocks * ref::block_decimals + 1, tail.verified, tail.residue)};
+}
+
+// "5,731,204"
+std::string with_thousands(int value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) {
+            text += ',';
+        }
+        text += digits[i];
+    }
+    return text;
+}
+
+constexpr std::string_view wrong_digits_lead = "Computed digits of pi are wrong ";
+constexpr std::string_view arithmetic_error = ": the machine made an arithmetic error";
+
+// "from digit 1,234", or "somewhere in digits 1 to 3,072" when no single wrong digit
+// explains the difference.
+std::string where_wrong(const wrong_range &wrong) {
+    if (wrong.last == wrong.first) {
+        return "from digit " + with_thousands(wrong.first);
+    }
+    return "somewhere in digits " + with_thousands(wrong.first) + " to " +
+           with_thousands(wrong.last);
+}
+
+// Fills the record of a finished computation once its digits are checked, outside the
+// measured time. A wrong computation keeps its digit count and time, for whoever hunts an
+// unstable machine, but gets no score.
+void record_outcome(const agm_computation &agm, int log2_nfft, double seconds, pi_result *result,
+                    pi_check *check) {
+    const digit_check found = check_pi(agm.a, agm.radix, agm.log10_radix, log2_nfft);
+    // log10_radix << log2_nfft, held at INT_MAX where it would leave the int range.
+    const auto computed = std::int64_t{agm.log10_radix} << log2_nfft;
+    result->digits = static_cast<int>(std::min<std::int64_t>(computed, INT_MAX));
+    result->time_seconds = seconds;
+    if (found.wrong.first == 0) {
+        result->success = 1;
+        result->score = score_for(result->digits, seconds);
+    } else {
+        std::snprintf(result->error_message, sizeof result->error_message, "%s%s%s",
+                      wrong_digits_lead.data(), where_wrong(found.wrong).c_str(),
+                      arithmetic_error.data());
+    }
+    if (check != nullptr) {
+        const int verified = found.wrong.first == 0 ? found.checked : found.wrong.first - 1;
+        *check = {verified, found.wrong.first};
+    }
+}
+
+// Computes pi to `digits` decimal digits by the AGM iteration, checks the digits and fills
+// `result` and, when not null, `check`.
 void compute_pi(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
-                pi_value_hook hook, void *hook_data) {
+                pi_value_hook hook, void *hook_data, pi_check *check) {
+    if (check != nullptr) {
+        *check = pi_check{};
+    }
     if (result == nullptr) {
         return;
     }
@@ -139,98 +411,32 @@ void compute_pi(int digits, pi_result *result, pi_progress_callback callback, vo
     const int log2_nfft = log2_nfft_for(digits);
     const int nfft = 1 << log2_nfft;
     const int n = nfft + 2;
-    Workspace w(n, nfft);
+    workspace w(n, nfft);
     if (!w.complete()) {
         set_text(result->error_message, "Memory allocation failed");
         return;
     }
-    mp_number *a = w.a.get(), *b = w.b.get(), *c = w.c.get(), *e = w.e.get();
-    mp_number *tmp1 = w.tmp1.get(), *tmp2 = w.tmp2.get();
-    double *work1 = w.work1.get(), *work2 = w.work2.get(), *work3 = w.work3.get();
-
-    const auto [radix, log10_radix] = choose_radix(n, nfft, work1);
-
-    // a = 1 + 3/sqrt(8), b = 2 sqrt(a), c = sqrt(a) - 5/8 - 1/sqrt(8), and a += b/2 - 5/8.
-    mp_invisqrt(n, radix, 8, c, tmp1, tmp2, nfft, work1, work2);
-    mp_imul(n, radix, c, 3, e);
-    mp_sscanf(n, log10_radix, "1", a);
-    mp_add(n, radix, a, e, a);
-    mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
-    mp_sscanf(n, log10_radix, "0.625", e);
-    mp_sub(n, radix, b, e, e);
-    mp_add(n, radix, b, b, b);
-    mp_sub(n, radix, e, c, c);
-    mp_add(n, radix, a, e, a);
+    const agm_computation agm(n, nfft, choose_radix(n, nfft, w.work1.get()), w);
+    agm.set_up();
     double total_seconds = seconds_since(setup_start);
-
-    // AGM: e = (a - b)/2 measures convergence; each iteration doubles the correct digits.
-    int npow = 4;
-    int nprc = 0;
-    for (int step = 1;; ++step) {
-        const std::clock_t iteration_start = std::clock();
-        mp_add(n, radix, a, b, e);
-        mp_idiv_2(n, radix, e, e);
-        mp_mul(n, radix, a, b, a, tmp1, nfft, work1, work2, work3);
-        mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
-        mp_sub(n, radix, e, b, e);
-        mp_add(n, radix, b, b, b);
-        mp_sub(n, radix, c, e, c);
-        mp_add(n, radix, e, b, a);
-        nprc = e->sign == 0 ? n : -e->exponent;
-        const double iteration_seconds = seconds_since(iteration_start);
-        if (callback != nullptr) {
-            callback(step, precision_digits_of(log10_radix, nprc), user_data, iteration_seconds);
-        }
-        total_seconds += iteration_seconds;
-        npow *= 2;
-        if (std::int64_t{4} * nprc > n) {
-            break;
-        }
-    }
-
-    // pi = (a^2 - e - e/2) / (a c - e) / npow with a = a + b and e = (e/2)^2; the
-    // transform of a's leading half, made for a*c, is reused for a*a.
+    const int npow = agm.iterate(callback, user_data, total_seconds);
     const std::clock_t final_start = std::clock();
-    mp_idiv_2(n, radix, e, e);
-    mp_squh(n, radix, e, e, nfft, work1);
-    mp_add(n, radix, a, b, a);
-    mp_mulhf(n, radix, a, c, c, tmp1, nfft, work1, work2);
-    mp_sub(n, radix, c, e, c);
-    mp_inv(n, radix, c, b, tmp1, tmp2, nfft, work2, work3);
-    mp_squhf_use_infft(n, radix, work1, a, a, tmp1, nfft, work2);
-    mp_sub(n, radix, a, e, a);
-    mp_idiv_2(n, radix, e, e);
-    mp_sub(n, radix, a, e, a);
-    mp_mul(n, radix, a, b, a, tmp1, nfft, work1, work2, work3);
-    mp_idiv(n, radix, a, npow, a);
+    agm.finish(npow);
     total_seconds += seconds_since(final_start);
 
-    // log10_radix << log2_nfft, held at INT_MAX where it would leave the int range.
-    const auto computed = std::int64_t{log10_radix} << log2_nfft;
-    result->success = 1;
-    result->digits = static_cast<int>(std::min<std::int64_t>(computed, INT_MAX));
-    result->time_seconds = total_seconds;
-    result->score = score_for(result->digits, total_seconds);
+    record_outcome(agm, log2_nfft, total_seconds, result, check);
     if (hook != nullptr) {
-        hook(a, n, log10_radix, hook_data);
+        hook(agm.a, n, agm.log10_radix, hook_data);
     }
 }
 
 void pi_calculate_internal(int digits, pi_result *result, pi_progress_callback callback,
-                           void *user_data) {
-    compute_pi(digits, result, callback, user_data, nullptr, nullptr);
-}
-
-void checked_driver(int digits, pi_result *result, pi_progress_callback callback,
-                    void *user_data, pi_check *check) {
-    if (check != nullptr) {
-        *check = pi_check{};
-    }
-    pi_calculate_internal(digits, result, callback, user_data);
+                           void *user_data, pi_check *check) {
+    compute_pi(digits, result, callback, user_data, nullptr, nullptr, check);
 }
 
 // Relays the progress of one benchmark run with steps continued across runs.
-struct ProgressRelay {
+struct progress_relay {
     pi_progress_callback callback;
     void *user_data;
     int step_offset;
@@ -238,32 +444,50 @@ struct ProgressRelay {
 
 void progress_callback_wrapper(int step, int precision_digits, void *relay_data,
                                double iteration_seconds) {
-    const auto *relay = static_cast<const ProgressRelay *>(relay_data);
+    const auto *relay = static_cast<const progress_relay *>(relay_data);
     relay->callback(step + relay->step_offset, precision_digits, relay->user_data,
                     iteration_seconds);
+}
+
+// The benchmark's account of a run that computed wrong digits: the run's own words for
+// where they go wrong, or its first wrong digit when a driver gave none.
+void describe_wrong_run(pi_result *result, int run, const pi_result &record,
+                        const pi_check &check) {
+    const std::string_view text = record.error_message;
+    const std::string where =
+        text.starts_with(wrong_digits_lead)
+            ? std::string(text.substr(wrong_digits_lead.size()))
+            : where_wrong({check.first_wrong_digit, check.first_wrong_digit}) +
+                  std::string(arithmetic_error);
+    std::snprintf(result->error_message, sizeof result->error_message,
+                  "Benchmark run %d computed wrong digits of pi %s", run, where.c_str());
 }
 
 } // namespace
 
 extern "C" void pi_calculate_value(int digits, pi_result *result, pi_progress_callback callback,
                                    void *user_data, pi_value_hook hook, void *hook_data) {
-    compute_pi(digits, result, callback, user_data, hook, hook_data);
+    compute_pi(digits, result, callback, user_data, hook, hook_data, nullptr);
 }
 
 extern "C" void pi_calculate_checked(int digits, pi_result *result, pi_progress_callback callback,
                                      void *user_data, pi_check *check) {
-    checked_driver(digits, result, callback, user_data, check);
+    pi_calculate_internal(digits, result, callback, user_data, check);
 }
 
 extern "C" void pi_calculate(int digits, pi_result *result) {
-    pi_calculate_internal(digits, result, nullptr, nullptr);
+    pi_calculate_internal(digits, result, nullptr, nullptr, nullptr);
 }
 
 extern "C" void pi_calculate_with_progress(int digits, pi_result *result,
                                            pi_progress_callback callback, void *user_data) {
-    pi_calculate_internal(digits, result, callback, user_data);
+    pi_calculate_internal(digits, result, callback, user_data, nullptr);
 }
 
+// Runs that fail to get their memory are left out, as before; but a run that computed
+// wrong digits fails the whole benchmark at once, since an average over a machine that
+// sometimes computes wrongly means nothing, and whoever looks for an unstable machine wants
+// to hear of it without waiting for the remaining runs.
 extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback,
                                        void *user_data, pi_driver driver, pi_result *runs_out,
                                        pi_check *checks_out) {
@@ -271,27 +495,30 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
         return;
     }
     *result = pi_result{};
-    pi_result runs[kBenchmarkRuns] = {};
-    pi_check checks[kBenchmarkRuns] = {};
-    ProgressRelay relay{callback, user_data, 0};
-    const int steps_per_run = pi_estimate_iterations(kBenchmarkDigits);
+    pi_result runs[pi_benchmark_runs] = {};
+    pi_check checks[pi_benchmark_runs] = {};
+    progress_relay relay{callback, user_data, 0};
+    const int steps_per_run = pi_estimate_iterations(pi_benchmark_digits);
 
     int succeeded = 0;
+    int wrong_run = 0;
     double time_sum = 0;
     double score_sum = 0;
-    for (int i = 0; i < kBenchmarkRuns; ++i) {
+    for (int i = 0; i < pi_benchmark_runs && wrong_run == 0; ++i) {
         pi_result &run = runs[i];
         run = pi_result{};
         if (callback != nullptr) {
-            driver(kBenchmarkDigits, &run, progress_callback_wrapper, &relay, &checks[i]);
+            driver(pi_benchmark_digits, &run, progress_callback_wrapper, &relay, &checks[i]);
         } else {
-            driver(kBenchmarkDigits, &run, nullptr, nullptr, &checks[i]);
+            driver(pi_benchmark_digits, &run, nullptr, nullptr, &checks[i]);
         }
         if (run.success != 0) {
             relay.step_offset += steps_per_run;
             ++succeeded;
             time_sum += run.time_seconds;
             score_sum += run.score;
+        } else if (checks[i].first_wrong_digit != 0) {
+            wrong_run = i + 1;
         }
     }
 
@@ -300,6 +527,10 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
     }
     if (checks_out != nullptr) {
         std::copy(std::begin(checks), std::end(checks), checks_out);
+    }
+    if (wrong_run != 0) {
+        describe_wrong_run(result, wrong_run, runs[wrong_run - 1], checks[wrong_run - 1]);
+        return;
     }
     if (succeeded == 0) {
         set_text(result->error_message, "All 5 benchmark runs failed");
@@ -313,7 +544,7 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
 
 extern "C" void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback,
                                   void *user_data) {
-    pi_calculate_5x8m_with(result, callback, user_data, checked_driver, nullptr, nullptr);
+    pi_calculate_5x8m_with(result, callback, user_data, pi_calculate_internal, nullptr, nullptr);
 }
 
 extern "C" double pi_calculate_average_score(const pi_result *results, int count) {

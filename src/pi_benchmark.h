@@ -12,10 +12,11 @@ extern "C" {
 /* Outcome of one computation or of the five-run benchmark. Every computing
  * entry point clears the whole record before filling it. */
 typedef struct pi_result {
-    int32_t success;         /* 1 when the computation (or at least one run) completed */
-    int32_t digits;          /* decimal digits computed; 0 on failure */
-    double time_seconds;     /* processor seconds */
-    double score;            /* a whole number, higher is faster */
+    int32_t success;         /* 1 when the computation (or at least one run) completed with
+                                correct digits */
+    int32_t digits;          /* decimal digits computed; 0 when nothing was computed */
+    double time_seconds;     /* processor seconds, also of a computation with wrong digits */
+    double score;            /* a whole number, higher is faster; 0 on failure */
     char error_message[256]; /* empty on success */
 } pi_result;
 
@@ -26,7 +27,8 @@ typedef void (*pi_progress_callback)(int step, int precision_digits, void *user_
 void pi_calculate(int digits, pi_result *result);
 void pi_calculate_with_progress(int digits, pi_result *result, pi_progress_callback callback,
                                 void *user_data);
-/* Five computations of 8,388,608 digits; steps keep counting across the runs. */
+/* Five computations of 8,388,608 digits; steps keep counting across the runs. The first run
+ * with wrong digits ends the benchmark and fails it. */
 void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback, void *user_data);
 /* Mean score of the successful records, rounded to a whole number. */
 double pi_calculate_average_score(const pi_result *results, int count);

@@ -2,31 +2,14 @@
 #ifndef TESSARY_TESTS_PI_REFERENCE_H
 #define TESSARY_TESTS_PI_REFERENCE_H
 
+#include "../data/mpfr_pi.h"
 #include "pi_benchmark.h"
 #include "pi_fftcs.h"
 
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <algorithm>
-#include <cmath>
-#include <memory>
 #include <string>
-
-// "3" followed by the first `decimals` decimals of pi, truncated.
-inline std::string mpfr_pi_digits(int decimals) {
-    const auto bits = static_cast<mpfr_prec_t>(std::ceil((decimals + 20) * 3.3219280948873623));
-    mpfr_t pi;
-    mpfr_init2(pi, bits);
-    mpfr_const_pi(pi, MPFR_RNDN);
-    mpfr_exp_t exponent = 0;
-    std::unique_ptr<char, decltype(&mpfr_free_str)> text(
-        mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(decimals) + 11, pi, MPFR_RNDZ),
-        mpfr_free_str);
-    mpfr_clear(pi);
-    EXPECT_EQ(exponent, 1);
-    return std::string(text.get(), static_cast<size_t>(decimals) + 1);
-}
 
 struct ComputedPi {
     pi_result result{};
