@@ -27,6 +27,7 @@ if [ -z "$window" ]; then
     echo "screenshot: no window of $tessary appeared" >&2
     exit 1
 fi
+xdotool mousemove 0 0 # off the window, so that no tooltip shows
 sleep 1 # let the first frames arrive
 
 # Processor time of the program so far, in clock ticks.
