@@ -301,7 +301,7 @@ void draw_focus_ring(cairo_t *cr, GtkWidget *widget, const button_geometry &g) {
     gtk_style_context_get(context, gtk_style_context_get_state(context), "outline-color", &colour,
                           "outline-style", &style, "outline-width", &width, nullptr);
     if (style != GTK_BORDER_STYLE_NONE && style != GTK_BORDER_STYLE_HIDDEN) {
-        const double line_width = std::clamp(width, 1, 2);
+        const double line_width = std::clamp(width, 1, 2); // no wider than the gap
         const double radius = g.disc_radius() + 1;
         cairo_save(cr);
         gdk_cairo_set_source_rgba(cr, colour);
@@ -346,12 +346,16 @@ struct start_button_accessible_class {
 };
 
 GType start_button_accessible_type();
+GType start_button_type();
 
 // The state of the window whose START button this accessible stands for, or
 // null once the widget is gone.
 app_state *state_of(AtkObject *accessible) {
     GtkWidget *widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible));
-    return widget ? reinterpret_cast<start_button *>(widget)->state : nullptr;
+    if (!widget || !G_TYPE_CHECK_INSTANCE_TYPE(widget, start_button_type())) {
+        return nullptr;
+    }
+    return reinterpret_cast<start_button *>(widget)->state;
 }
 
 AtkStateSet *ref_start_button_states(AtkObject *accessible) {

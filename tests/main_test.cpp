@@ -1343,8 +1343,8 @@ bool screen_shows(GtkWidget *area, int x, int y, pixel want) {
 }
 
 // Pixels of the gap between the disc and the ring (centres 69.6 to 70.4 from
-// the centre) that the screen shows in any colour but the background's.
-int focus_ring_pixels(GtkWidget *area) {
+// the centre) whose colour on the screen `wanted` accepts.
+int gap_pixels(GtkWidget *area, const std::function<bool(const guchar *rgb)> &wanted) {
     g_autoptr(GdkPixbuf) shot =
         gdk_pixbuf_get_from_window(gtk_widget_get_window(area), 0, 0, 400, 160);
     const guchar *pixels = gdk_pixbuf_get_pixels(shot);
@@ -1354,15 +1354,23 @@ int focus_ring_pixels(GtkWidget *area) {
     for (int y = 0; y < 160; ++y) {
         for (int x = 0; x < 400; ++x) {
             const double distance = std::hypot(x + 0.5 - 200, y + 0.5 - 80);
-            const guchar *p = pixels + y * stride + x * channels;
-            if (distance >= 69.6 && distance <= 70.4 &&
-                !(std::abs(p[0] - 245) <= 8 && std::abs(p[1] - 245) <= 8 &&
-                  std::abs(p[2] - 245) <= 8)) {
-                ++count;
-            }
+            count +=
+                distance >= 69.6 && distance <= 70.4 && wanted(pixels + y * stride + x * channels);
         }
     }
     return count;
+}
+
+// Those that show anything but the background.
+int focus_ring_pixels(GtkWidget *area) {
+    return gap_pixels(area, [](const guchar *p) {
+        return std::abs(p[0] - 245) > 8 || std::abs(p[1] - 245) > 8 || std::abs(p[2] - 245) > 8;
+    });
+}
+
+// Pixels of that gap in which red clearly dominates.
+int red_gap_pixels(GtkWidget *area) {
+    return gap_pixels(area, [](const guchar *p) { return p[0] > p[1] + 40 && p[0] > p[2] + 40; });
 }
 
 // Keys and clicks enter GTK's event queue as the X server's do, so that GTK
@@ -1489,6 +1497,36 @@ TEST_F(MainWindow, FocusIndicatorShowsOnlyAfterKeyboardUse) {
     fake_engine::release();
     EXPECT_TRUE(screen_shows(area_, 140, 80, idle_disc));
     EXPECT_GT(focus_ring_pixels(area_), 100);
+}
+
+// The outline takes the theme's colour and style: here a red one, solid all
+// round the gap, dashed or dotted over part of it.
+TEST_F(MainWindow, FocusIndicatorFollowsTheTheme) {
+    focus(window_, area_);
+    type_key(window_, GDK_KEY_Shift_L);
+    const struct {
+        const char *style;
+        int least, most; // red pixels of the gap's 316
+    } themes[] = {{"solid", 300, 316}, {"dashed", 150, 210}, {"dotted", 220, 260}};
+    for (const auto &theme : themes) {
+        SCOPED_TRACE(theme.style);
+        g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
+        const std::string css = std::string("* { outline-color: #ff0000; outline-width: 1px; "
+                                            "outline-style: ") +
+                                theme.style + "; }";
+        ASSERT_TRUE(gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr));
+        GtkStyleContext *context = gtk_widget_get_style_context(area_);
+        gtk_style_context_add_provider(context, GTK_STYLE_PROVIDER(provider),
+                                       GTK_STYLE_PROVIDER_PRIORITY_USER);
+        gtk_widget_queue_draw(area_);
+        int red = 0;
+        EXPECT_TRUE(run_until([&] {
+            red = red_gap_pixels(area_);
+            return red >= theme.least && red <= theme.most;
+        })) << red
+            << " red pixels";
+        gtk_style_context_remove_provider(context, GTK_STYLE_PROVIDER(provider));
+    }
 }
 
 // Each change of the button's look is redrawn: a press, a release that starts
