@@ -1003,6 +1003,17 @@ TEST_F(StartButton, IgnoresPressesWhileRunning) {
     state_.running = 0; // no worker to end this run
 }
 
+// Emits a button event's signal on the START button; true when it was handled.
+bool emit_button(GtkWidget *area, const char *signal, GdkEventType type, double x, double y) {
+    GdkEventButton event{};
+    event.type = type;
+    event.x = x;
+    event.y = y;
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(area, signal, &event, &handled);
+    return handled;
+}
+
 // The handlers are connected: events on the window's own button reach its state.
 TEST_F(MainWindow, StartButtonAnswersItsSignals) {
     cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 160);
@@ -1016,13 +1027,7 @@ TEST_F(MainWindow, StartButtonAnswersItsSignals) {
         return reinterpret_cast<const uint32_t *>(row)[140] & 0xffffff;
     };
     auto send = [&](const char *signal, GdkEventType type, double x, double y) {
-        GdkEventButton event{};
-        event.type = type;
-        event.x = x;
-        event.y = y;
-        gboolean handled = FALSE;
-        g_signal_emit_by_name(area_, signal, &event, &handled);
-        return handled;
+        return emit_button(area_, signal, type, x, y);
     };
     EXPECT_EQ(disc_colour(), 0x4287f5u);
     EXPECT_TRUE(send("button-press-event", GDK_BUTTON_PRESS, 200, 80));
@@ -1533,12 +1538,7 @@ TEST_F(MainWindow, FocusIndicatorFollowsTheTheme) {
 // nothing, the start of a run, a progress report and the result.
 TEST_F(MainWindow, EveryChangeOfTheButtonReachesTheScreen) {
     auto send = [&](const char *signal, GdkEventType type, double x, double y) {
-        GdkEventButton event{};
-        event.type = type;
-        event.x = x;
-        event.y = y;
-        gboolean handled = FALSE;
-        g_signal_emit_by_name(area_, signal, &event, &handled);
+        return emit_button(area_, signal, type, x, y);
     };
     ASSERT_TRUE(screen_shows(area_, 140, 80, idle_disc));
     send("button-press-event", GDK_BUTTON_PRESS, 200, 80);
