@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Captures Tessary's window, as AppStream and the README show it, in a private Xvfb with
 # the default theme, so that the picture does not depend on the desktop it is made on.
-# With --after-run it first presses START and waits for the benchmark to finish (minutes).
-#   screenshot.sh [--after-run] TESSARY OUTPUT.png
+# With --after-run it first presses START and waits for the benchmark to finish (minutes);
+# with --running it captures ten seconds into the run instead. With --keyboard the window
+# is used from the keyboard only: Tab shows the focus outline and Space presses START.
+#   screenshot.sh [--keyboard] [--after-run | --running] TESSARY OUTPUT.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -11,10 +13,18 @@ if [ "${1:-}" != --in-xvfb ]; then
 fi
 shift
 after_run=0
-if [ "$1" = --after-run ]; then
-    after_run=1
+running=0
+keyboard=0
+while [ $# -gt 0 ]; do
+    case $1 in
+    --after-run) after_run=1 ;;
+    --running) running=1 ;;
+    --keyboard) keyboard=1 ;;
+    --*) echo "screenshot: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+    esac
     shift
-fi
+done
 tessary=$1
 output=$2
 scratch=$(mktemp --suffix=.png)
@@ -27,18 +37,35 @@ if [ -z "$window" ]; then
     echo "screenshot: no window of $tessary appeared" >&2
     exit 1
 fi
+xdotool mousemove 0 0 # off the window, so that no tooltip shows
 sleep 1 # let the first frames arrive
 
 # Processor time of the program so far, in clock ticks.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 
-if [ "$after_run" -eq 1 ]; then
-    # Press the middle of the blue START disc, then wait until the worker has used some
-    # processor time and the program has gone idle again.
+if [ "$keyboard" -eq 1 ]; then
+    xdotool windowfocus --sync "$window" key Tab
+    sleep 0.5
+fi
+
+# Presses START: Space on the focused button, or a click on the middle of the blue disc.
+press_start() {
+    if [ "$keyboard" -eq 1 ]; then
+        xdotool key space
+        return
+    fi
     import -window "$window" "$scratch"
     read -r width height x y < <(convert "$scratch" -fill white +opaque '#4287F5' \
         -fill black -opaque '#4287F5' -trim -format '%w %h %X %Y\n' info:- | tr -d '+')
     xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
+}
+
+if [ "$running" -eq 1 ]; then
+    press_start
+    sleep 10
+elif [ "$after_run" -eq 1 ]; then
+    # Wait until the worker has used some processor time and the program has gone idle again.
+    press_start
     start=$(cpu_ticks)
     last=$start
     while sleep 3; do

@@ -1,8 +1,10 @@
 #include "main.h"
 
+#include <gtk/gtk-a11y.h>
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +37,8 @@ extern "C" const char tessary_style_sheet[] =
     "border-radius: 16px;  padding: 16px;}"
     ".sysinfo-row {  font-size: 12px;  color: #000000;}"
     ".sysinfo-label {  font-weight: 600;  color: #808080;}"
-    ".sysinfo-value {  font-family: 'Courier New', monospace;}";
+    ".sysinfo-value {  font-family: 'Courier New', monospace;}"
+    "messagedialog {  background-color: #f5f5f5;}";
 
 namespace {
 
@@ -43,6 +46,16 @@ constexpr int window_width = 400;
 constexpr int window_height = 510;
 constexpr char icon_path[] = "/com/tessary/gtk/icon.png";
 constexpr char empty_score_markup[] = "<span size='xx-large' weight='bold'>--</span>";
+constexpr char score_tooltip[] =
+    "Higher is faster. The mean score of the five runs, each computed from the digits of pi "
+    "it produced (8,388,608) and the processor time it took.";
+constexpr char time_tooltip[] =
+    "Processor time of the five runs together, in seconds. It counts only the time the "
+    "processor spent on the benchmark, so it can be less than the time on a clock.";
+constexpr char start_button_name[] = "Start benchmark";
+constexpr char start_button_description[] =
+    "Computes 8,388,608 digits of pi five times, then shows the score and the processor time. "
+    "Takes a minute or more.";
 constexpr char about_details[] = "A cross-platform Pi calculation benchmark\n"
                                  "\n"
                                  "Version " TESSARY_VERSION "\n"
@@ -66,7 +79,8 @@ void set_margins(GtkWidget *widget, int start, int end, int top, int bottom) {
     gtk_widget_set_margin_bottom(widget, bottom);
 }
 
-// The sheet applies to every window of the screen, the About dialog included.
+// The sheet applies to every window of the screen. The About dialog's node is
+// "messagedialog", which the "window" rule does not reach: it has a rule of its own.
 void install_style_sheet() {
     g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, tessary_style_sheet, -1, nullptr);
@@ -101,22 +115,32 @@ GtkWidget *build_header_bar(app_state *state) {
     return header;
 }
 
-GtkWidget *build_start_button(app_state *state) {
-    state->drawing_area = gtk_drawing_area_new();
-    GtkWidget *area = state->drawing_area;
-    gtk_widget_set_size_request(area, 160, 160);
-    gtk_widget_set_margin_top(area, 16);
-    gtk_widget_set_margin_bottom(area, 16);
-    gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    g_signal_connect(area, "draw", G_CALLBACK(on_draw), state);
-    g_signal_connect(area, "button-press-event", G_CALLBACK(on_button_press), state);
-    g_signal_connect(area, "button-release-event", G_CALLBACK(on_button_release), state);
-    return area;
-}
-
 void on_menu_selection_done(GtkMenuShell *menu, gpointer) {
     // A fresh menu is built on every click; drop this one once it has been used or dismissed.
     gtk_widget_destroy(GTK_WIDGET(menu));
+}
+
+// The menu with its one item, hanging from the menu button: its top-right corner
+// at the button's bottom-right corner.
+GtkMenuShell *popup_menu(app_state *state) {
+    GtkWidget *menu = gtk_menu_new();
+    GtkWidget *about = gtk_menu_item_new_with_label("About");
+    g_signal_connect(about, "activate", G_CALLBACK(show_about_dialog), state);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
+    g_signal_connect(menu, "selection-done", G_CALLBACK(on_menu_selection_done), nullptr);
+    gtk_widget_show_all(menu);
+    gtk_menu_popup_at_widget(GTK_MENU(menu), state->menu_button, GDK_GRAVITY_SOUTH_EAST,
+                             GDK_GRAVITY_NORTH_EAST, nullptr);
+    return GTK_MENU_SHELL(menu);
+}
+
+// F10: the menu, with its first item selected so that Enter opens About.
+void on_show_menu(GSimpleAction *, GVariant *, gpointer user_data) {
+    gtk_menu_shell_select_first(popup_menu(static_cast<app_state *>(user_data)), FALSE);
+}
+
+void on_quit(GSimpleAction *, GVariant *, gpointer app) {
+    g_application_quit(G_APPLICATION(app));
 }
 
 // START button geometry, from the drawing area's current allocation.
@@ -203,6 +227,243 @@ bool start_worker(app_state *state) {
     return true;
 }
 
+// What a screen reader says about the button: what it does, or how far the run has got.
+void describe_run(const app_state *state) {
+    AtkObject *accessible = gtk_widget_get_accessible(state->drawing_area);
+    if (!state->running) {
+        atk_object_set_description(accessible, start_button_description);
+        return;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Benchmark running: %d%% done",
+                  static_cast<int>(state->progress * 100));
+    atk_object_set_description(accessible, text);
+}
+
+// Called when a run starts or ends: the button is busy exactly while a run goes.
+void announce_run(const app_state *state) {
+    atk_object_notify_state_change(gtk_widget_get_accessible(state->drawing_area), ATK_STATE_BUSY,
+                                   state->running);
+    describe_run(state);
+}
+
+// Starts a benchmark unless one is running: the result labels back to "--", the
+// run-control fields set, all before the worker that reads them. True when a
+// worker was started.
+bool start_run(app_state *state) {
+    if (state->running) {
+        return false;
+    }
+    gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
+    gtk_label_set_text(GTK_LABEL(state->time_label), "--");
+    state->total_steps = benchmark_runs * pi_estimate_iterations(benchmark_digits);
+    state->last_posted_step = -999; // the first report is always posted
+    state->running = 1;
+    state->progress = 0.0;
+    gtk_widget_queue_draw(state->drawing_area);
+
+    hold_run_widgets(state);
+    if (!start_worker(state)) {
+        // No worker, no result to wait for: back to idle at once.
+        release_run_widgets(state);
+        state->running = 0;
+        gtk_widget_queue_draw(state->drawing_area);
+        return false;
+    }
+    announce_run(state);
+    return true;
+}
+
+// Space and Enter without modifiers, as they press a GTK button.
+bool is_activation_key(const GdkEventKey *event) {
+    if (event->state & gtk_accelerator_get_default_mod_mask()) {
+        return false;
+    }
+    switch (event->keyval) {
+    case GDK_KEY_space:
+    case GDK_KEY_KP_Space:
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The theme's focus outline (colour, width, solid, dashed or dotted), drawn as a
+// circle in the gap of 2 between the disc and the ring, so that it touches neither.
+void draw_focus_ring(cairo_t *cr, GtkWidget *widget, const button_geometry &g) {
+    GtkStyleContext *context = gtk_widget_get_style_context(widget);
+    GdkRGBA *colour = nullptr;
+    GtkBorderStyle style = GTK_BORDER_STYLE_NONE;
+    int width = 0;
+    gtk_style_context_get(context, gtk_style_context_get_state(context), "outline-color", &colour,
+                          "outline-style", &style, "outline-width", &width, nullptr);
+    if (style != GTK_BORDER_STYLE_NONE && style != GTK_BORDER_STYLE_HIDDEN) {
+        const double line_width = std::clamp(width, 1, 2); // no wider than the gap
+        const double radius = g.disc_radius() + 1;
+        cairo_save(cr);
+        gdk_cairo_set_source_rgba(cr, colour);
+        cairo_set_line_width(cr, line_width);
+        if (style == GTK_BORDER_STYLE_DASHED || style == GTK_BORDER_STYLE_DOTTED) {
+            // Dashes of three widths, or dots, spaced evenly round the whole circle.
+            const bool dotted = style == GTK_BORDER_STYLE_DOTTED;
+            const double period = (dotted ? 2 : 6) * line_width;
+            const double count = std::max(1.0, std::round(full_turn * radius / period));
+            const double fitted = full_turn * radius / count;
+            const double dashes[] = {dotted ? 0 : fitted / 2, dotted ? fitted : fitted / 2};
+            cairo_set_dash(cr, dashes, 2, 0);
+            cairo_set_line_cap(cr, dotted ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+        }
+        cairo_arc(cr, g.centre_x, g.centre_y, radius, 0, full_turn);
+        cairo_stroke(cr);
+        cairo_restore(cr);
+    }
+    gdk_rgba_free(colour);
+}
+
+// --- The START button's widget and what assistive technologies see of it ---
+
+// A drawing area that knows its window's state, so that its accessible can
+// report the run. Its accessible is a push button that is busy while a run goes
+// and whose one action, "click", starts a run as a click does.
+struct start_button {
+    GtkDrawingArea parent;
+    app_state *state;
+};
+
+struct start_button_class {
+    GtkDrawingAreaClass parent_class;
+};
+
+struct start_button_accessible {
+    GtkWidgetAccessible parent;
+};
+
+struct start_button_accessible_class {
+    GtkWidgetAccessibleClass parent_class;
+};
+
+GType start_button_accessible_type();
+GType start_button_type();
+
+// The state of the window whose START button this accessible stands for, or
+// null once the widget is gone.
+app_state *state_of(AtkObject *accessible) {
+    GtkWidget *widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible));
+    if (!widget || !G_TYPE_CHECK_INSTANCE_TYPE(widget, start_button_type())) {
+        return nullptr;
+    }
+    return reinterpret_cast<start_button *>(widget)->state;
+}
+
+AtkStateSet *ref_start_button_states(AtkObject *accessible) {
+    auto *parent = ATK_OBJECT_CLASS(
+        g_type_class_peek_parent(g_type_class_peek(start_button_accessible_type())));
+    AtkStateSet *states = parent->ref_state_set(accessible);
+    const app_state *state = state_of(accessible);
+    if (state && state->running) {
+        atk_state_set_add_state(states, ATK_STATE_BUSY);
+    }
+    return states;
+}
+
+gboolean do_start_button_action(AtkAction *action, int index) {
+    app_state *state = state_of(ATK_OBJECT(action));
+    return index == 0 && state && start_run(state);
+}
+
+int count_start_button_actions(AtkAction *) {
+    return 1;
+}
+
+const char *name_start_button_action(AtkAction *, int index) {
+    return index == 0 ? "click" : nullptr;
+}
+
+const char *describe_start_button_action(AtkAction *, int index) {
+    return index == 0 ? "Starts the benchmark" : nullptr;
+}
+
+void init_start_button_action(gpointer interface, gpointer) {
+    auto *action = static_cast<AtkActionIface *>(interface);
+    action->do_action = do_start_button_action;
+    action->get_n_actions = count_start_button_actions;
+    action->get_name = name_start_button_action;
+    action->get_description = describe_start_button_action;
+}
+
+void init_start_button_accessible_class(gpointer klass, gpointer) {
+    ATK_OBJECT_CLASS(klass)->ref_state_set = ref_start_button_states;
+}
+
+GType start_button_accessible_type() {
+    static const GType type = [] {
+        const GType registered = g_type_register_static_simple(
+            GTK_TYPE_WIDGET_ACCESSIBLE, "TessaryStartButtonAccessible",
+            sizeof(start_button_accessible_class), init_start_button_accessible_class,
+            sizeof(start_button_accessible), nullptr, GTypeFlags{});
+        const GInterfaceInfo action = {init_start_button_action, nullptr, nullptr};
+        g_type_add_interface_static(registered, ATK_TYPE_ACTION, &action);
+        return registered;
+    }();
+    return type;
+}
+
+void init_start_button_class(gpointer klass, gpointer) {
+    GtkWidgetClass *widget = GTK_WIDGET_CLASS(klass);
+    gtk_widget_class_set_accessible_type(widget, start_button_accessible_type());
+    gtk_widget_class_set_accessible_role(widget, ATK_ROLE_PUSH_BUTTON);
+}
+
+GType start_button_type() {
+    static const GType type = g_type_register_static_simple(
+        GTK_TYPE_DRAWING_AREA, "TessaryStartButton", sizeof(start_button_class),
+        init_start_button_class, sizeof(start_button), nullptr, GTypeFlags{});
+    return type;
+}
+
+// The keyboard focus indicator follows the window's "focus-visible": hidden
+// until the keyboard is used.
+void on_focus_visible_changed(GObject *, GParamSpec *, gpointer area) {
+    gtk_widget_queue_draw(GTK_WIDGET(area));
+}
+
+GtkWidget *build_start_button(app_state *state) {
+    auto *button = static_cast<start_button *>(g_object_new(start_button_type(), nullptr));
+    button->state = state;
+    state->drawing_area = GTK_WIDGET(button);
+    GtkWidget *area = state->drawing_area;
+    gtk_widget_set_size_request(area, 160, 160);
+    gtk_widget_set_margin_top(area, 16);
+    gtk_widget_set_margin_bottom(area, 16);
+    gtk_widget_set_can_focus(area, TRUE);
+    gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                    GDK_KEY_PRESS_MASK | GDK_FOCUS_CHANGE_MASK);
+    g_signal_connect(area, "draw", G_CALLBACK(on_draw), state);
+    g_signal_connect(area, "button-press-event", G_CALLBACK(on_button_press), state);
+    g_signal_connect(area, "button-release-event", G_CALLBACK(on_button_release), state);
+    g_signal_connect(area, "key-press-event", G_CALLBACK(on_key_press), state);
+    atk_object_set_name(gtk_widget_get_accessible(area), start_button_name);
+    describe_run(state);
+    return area;
+}
+
+// Captions and values of the system panel are each other's labels for assistive technologies.
+void relate_caption(GtkWidget *caption, GtkWidget *value) {
+    AtkObject *caption_accessible = gtk_widget_get_accessible(caption);
+    AtkObject *value_accessible = gtk_widget_get_accessible(value);
+    atk_object_add_relationship(caption_accessible, ATK_RELATION_LABEL_FOR, value_accessible);
+    atk_object_add_relationship(value_accessible, ATK_RELATION_LABELLED_BY, caption_accessible);
+}
+
+// A result line: its tooltip says what the number is, and a screen reader names it.
+void explain_result(GtkWidget *label, const char *name, const char *tooltip) {
+    gtk_widget_set_tooltip_text(label, tooltip);
+    atk_object_set_name(gtk_widget_get_accessible(label), name);
+}
+
 } // namespace
 
 GtkWidget *add_system_row(GtkBox *panel, const char *caption, const char *value) {
@@ -219,6 +480,7 @@ GtkWidget *add_system_row(GtkBox *panel, const char *caption, const char *value)
     gtk_widget_set_halign(value_label, GTK_ALIGN_END);
     add_style_class(value_label, "sysinfo-value");
     gtk_box_pack_end(GTK_BOX(row), value_label, FALSE, FALSE, 0);
+    relate_caption(caption_label, value_label);
     return value_label;
 }
 
@@ -278,11 +540,13 @@ GtkWidget *build_results_panel(app_state *state) {
     gtk_widget_set_name(state->score_label, "results-title");
     gtk_widget_set_halign(state->score_label, GTK_ALIGN_CENTER);
     gtk_widget_set_margin_bottom(state->score_label, 10);
+    explain_result(state->score_label, "Score", score_tooltip);
     pack(panel, state->score_label);
 
     state->time_label = gtk_label_new("--");
     gtk_widget_set_halign(state->time_label, GTK_ALIGN_CENTER);
     add_style_class(state->time_label, "result-value");
+    explain_result(state->time_label, "Processor time", time_tooltip);
     pack(panel, state->time_label);
     return panel;
 }
@@ -308,19 +572,27 @@ void activate(GtkApplication *app, gpointer) {
     state->sysinfo_box = build_system_panel(&state->sysinfo);
     pack(column, state->sysinfo_box);
 
+    const GActionEntry window_actions[] = {
+        {"show-menu", on_show_menu, nullptr, nullptr, nullptr, {}}};
+    g_action_map_add_action_entries(G_ACTION_MAP(window), window_actions,
+                                    G_N_ELEMENTS(window_actions), state);
+    g_signal_connect_object(window, "notify::focus-visible", G_CALLBACK(on_focus_visible_changed),
+                            state->drawing_area, GConnectFlags{});
+    gtk_widget_grab_focus(state->drawing_area);
     gtk_widget_show_all(state->window);
 }
 
-void on_menu_button_clicked(GtkButton *button, gpointer user_data) {
-    GtkWidget *menu = gtk_menu_new();
-    GtkWidget *about = gtk_menu_item_new_with_label("About");
-    g_signal_connect(about, "activate", G_CALLBACK(show_about_dialog), user_data);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
-    g_signal_connect(menu, "selection-done", G_CALLBACK(on_menu_selection_done), nullptr);
-    gtk_widget_show_all(menu);
-    // The menu's top-right corner hangs from the button's bottom-right corner.
-    gtk_menu_popup_at_widget(GTK_MENU(menu), GTK_WIDGET(button), GDK_GRAVITY_SOUTH_EAST,
-                             GDK_GRAVITY_NORTH_EAST, nullptr);
+void on_startup(GtkApplication *app, gpointer) {
+    const GActionEntry app_actions[] = {{"quit", on_quit, nullptr, nullptr, nullptr, {}}};
+    g_action_map_add_action_entries(G_ACTION_MAP(app), app_actions, G_N_ELEMENTS(app_actions), app);
+    const char *const quit_keys[] = {"<Primary>q", nullptr};
+    gtk_application_set_accels_for_action(app, "app.quit", quit_keys);
+    const char *const menu_keys[] = {"F10", nullptr};
+    gtk_application_set_accels_for_action(app, "win.show-menu", menu_keys);
+}
+
+void on_menu_button_clicked(GtkButton *, gpointer user_data) {
+    popup_menu(static_cast<app_state *>(user_data));
 }
 
 void show_about_dialog(GtkMenuItem *, gpointer user_data) {
@@ -363,6 +635,9 @@ gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data) {
                                     : idle_disc_colour);
     cairo_arc(cr, g.centre_x, g.centre_y, g.disc_radius(), 0, full_turn);
     cairo_fill(cr);
+    if (gtk_widget_has_visible_focus(widget)) {
+        draw_focus_ring(cr, widget, g);
+    }
 
     cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 32);
@@ -391,27 +666,17 @@ gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer us
     auto *state = static_cast<app_state *>(user_data);
     state->pressed = 0;
     gtk_widget_queue_draw(widget);
-    if (state->running || !inside_disc(widget, event->x, event->y)) {
-        return GDK_EVENT_STOP;
+    if (!state->running && inside_disc(widget, event->x, event->y)) {
+        start_run(state);
     }
+    return GDK_EVENT_STOP;
+}
 
-    // A release inside the disc starts a run. Everything the worker reads is
-    // written before the thread is created.
-    gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
-    gtk_label_set_text(GTK_LABEL(state->time_label), "--");
-    state->total_steps = benchmark_runs * pi_estimate_iterations(benchmark_digits);
-    state->last_posted_step = -999; // the first report is always posted
-    state->running = 1;
-    state->progress = 0.0;
-    gtk_widget_queue_draw(state->drawing_area);
-
-    hold_run_widgets(state);
-    if (!start_worker(state)) {
-        // No worker, no result to wait for: back to idle at once.
-        release_run_widgets(state);
-        state->running = 0;
-        gtk_widget_queue_draw(state->drawing_area);
+gboolean on_key_press(GtkWidget *, GdkEventKey *event, gpointer user_data) {
+    if (!is_activation_key(event)) {
+        return GDK_EVENT_PROPAGATE;
     }
+    start_run(static_cast<app_state *>(user_data));
     return GDK_EVENT_STOP;
 }
 
@@ -448,6 +713,7 @@ gboolean update_progress_ui(gpointer data) {
     if (state->total_steps > 0) {
         state->progress = std::min(static_cast<double>(update->step) / state->total_steps, 1.0);
         gtk_widget_queue_draw(state->drawing_area);
+        describe_run(state);
     }
     std::free(update);
     return G_SOURCE_REMOVE;
@@ -469,6 +735,7 @@ gboolean update_results_ui(gpointer data) {
     }
     state->running = 0;
     gtk_widget_queue_draw(state->drawing_area);
+    announce_run(state);
     release_run_widgets(state);
     return G_SOURCE_REMOVE;
 }
@@ -478,6 +745,7 @@ int main(int argc, char **argv) {
     // The bundle registers itself at load time; registering it again is harmless.
     g_resources_register(tessary_get_resource());
     GtkApplication *app = gtk_application_new("com.tessary.gtk", G_APPLICATION_DEFAULT_FLAGS);
+    g_signal_connect(app, "startup", G_CALLBACK(on_startup), nullptr);
     g_signal_connect(app, "activate", G_CALLBACK(activate), nullptr);
     const int status = g_application_run(G_APPLICATION(app), argc, argv);
     g_object_unref(app);

@@ -43,6 +43,9 @@ extern const char tessary_style_sheet[];
 
 /* Handler of the application's "activate" signal: builds and shows one window. */
 void activate(GtkApplication *app, gpointer user_data);
+/* Handler of its "startup" signal: the application's actions and their keys
+ * (Ctrl+Q quits, F10 opens a window's menu). */
+void on_startup(GtkApplication *app, gpointer user_data);
 
 /* Builders used by activate. */
 GtkWidget *build_results_panel(app_state *state);
@@ -55,6 +58,8 @@ void show_about_dialog(GtkMenuItem *item, gpointer user_data);
 gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data);
 gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
 gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
+/* Space or Enter on the focused START button starts a run as a click does. */
+gboolean on_key_press(GtkWidget *widget, GdkEventKey *event, gpointer user_data);
 
 /* The benchmark worker: its argument is a malloc'ed cell holding the app_state
  * pointer, which it frees. It runs the engine's five-run benchmark and posts

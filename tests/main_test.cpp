@@ -12,6 +12,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // For sanitizer builds: fontconfig keeps its caches until exit, and each
@@ -36,6 +37,7 @@ GtkApplication *test_application() {
         g_autoptr(GError) error = nullptr;
         EXPECT_TRUE(g_application_register(G_APPLICATION(created), nullptr, &error))
             << (error ? error->message : "");
+        on_startup(created, nullptr); // the program's actions and keys
         return created;
     }();
     return app;
@@ -165,6 +167,8 @@ class MainWindow : public ::testing::Test {
         ASSERT_TRUE(run_until([&] { return gtk_widget_get_allocated_width(area_) > 1; }));
     }
     void TearDown() override {
+        fake_engine::release(); // a run that a failed test left held
+        run_until([] { return fake_engine::finished() == fake_engine::started(); });
         if (window_) {
             gtk_widget_destroy(window_);
         }
@@ -240,7 +244,8 @@ TEST_F(MainWindow, StacksStartButtonResultsAndSystemPanel) {
     const int events = gtk_widget_get_events(area_);
     EXPECT_TRUE(events & GDK_BUTTON_PRESS_MASK);
     EXPECT_TRUE(events & GDK_BUTTON_RELEASE_MASK);
-    EXPECT_FALSE(gtk_widget_get_can_focus(area_)); // no keyboard operation
+    EXPECT_TRUE(gtk_widget_get_can_focus(area_));
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(window_)), area_) << "focused when the window opens";
     EXPECT_EQ(gtk_widget_get_allocated_width(area_), 400);
     EXPECT_EQ(gtk_widget_get_allocated_height(area_), 160);
 
@@ -303,22 +308,29 @@ TEST_F(MainWindow, SystemPanelShowsThisMachine) {
 
 // The window's parts carry the names and classes that the style sheet addresses.
 TEST_F(MainWindow, StyleSheetIsInstalledForTheScreen) {
-    EXPECT_STREQ(tessary_style_sheet,
-                 "window {  background-color: #f5f5f5;}"
-                 "#title {  font-size: 32px;  font-weight: bold;  color: #2c3e50;  padding: 20px;}"
-                 "#results-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
-                 "border-radius: 16px;  padding: 16px;}"
-                 "#results-title {  font-size: 20px;  font-weight: bold;  color: #000000;}"
-                 ".result-row {  font-size: 14px;  color: #000000;}"
-                 ".result-label {  font-weight: 600;  color: #000000;}"
-                 ".result-value {  font-family: 'Courier New', monospace;  color: #000000;}"
-                 "#sysinfo-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
-                 "border-radius: 16px;  padding: 16px;}"
-                 ".sysinfo-row {  font-size: 12px;  color: #000000;}"
-                 ".sysinfo-label {  font-weight: 600;  color: #808080;}"
-                 ".sysinfo-value {  font-family: 'Courier New', monospace;}");
+    // The original rules stand byte for byte; rules for the About dialog follow them.
+    const std::string_view sheet = tessary_style_sheet;
+    const std::string_view original_rules =
+        "window {  background-color: #f5f5f5;}"
+        "#title {  font-size: 32px;  font-weight: bold;  color: #2c3e50;  padding: 20px;}"
+        "#results-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+        "border-radius: 16px;  padding: 16px;}"
+        "#results-title {  font-size: 20px;  font-weight: bold;  color: #000000;}"
+        ".result-row {  font-size: 14px;  color: #000000;}"
+        ".result-label {  font-weight: 600;  color: #000000;}"
+        ".result-value {  font-family: 'Courier New', monospace;  color: #000000;}"
+        "#sysinfo-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
+        "border-radius: 16px;  padding: 16px;}"
+        ".sysinfo-row {  font-size: 12px;  color: #000000;}"
+        ".sysinfo-label {  font-weight: 600;  color: #808080;}"
+        ".sysinfo-value {  font-family: 'Courier New', monospace;}";
+    EXPECT_EQ(sheet.substr(0, original_rules.size()), original_rules);
 
     expect_colour(window_, "background-color", "#f5f5f5");
+    GtkWidget *dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL,
+                                               GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "Tessary");
+    expect_colour(dialog, "background-color", "#f5f5f5");
+    gtk_widget_destroy(dialog);
     for (GtkWidget *panel : {results_, sysinfo_}) {
         SCOPED_TRACE(gtk_widget_get_name(panel));
         expect_colour(panel, "background-color", "#D3D3D3");
@@ -473,6 +485,11 @@ TEST_F(MainWindow, MenuButtonOpensAboutDialog) {
     ASSERT_EQ(items.size(), 1u);
     ASSERT_TRUE(GTK_IS_MENU_ITEM(items[0]));
     EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items[0])), "About");
+    // Shown, not an empty sliver: the item is on screen and the menu holds it.
+    EXPECT_TRUE(gtk_widget_get_mapped(items[0]));
+    EXPECT_GE(gtk_widget_get_allocated_height(items[0]), 20);
+    EXPECT_GE(gtk_widget_get_allocated_height(gtk_widget_get_toplevel(menu)),
+              gtk_widget_get_allocated_height(items[0]));
 
     GtkWidget *menu_alive = menu;
     g_object_add_weak_pointer(G_OBJECT(menu), reinterpret_cast<gpointer *>(&menu_alive));
@@ -764,32 +781,43 @@ class StartButton : public ::testing::Test {
                 static_cast<int>(argb & 255)};
     }
 
-    void expect_colour_at(int x, int y, pixel want) const {
+    void expect_colour_at(int x, int y, pixel want, int tolerance = 1) const {
         const pixel got = at(x, y);
-        EXPECT_TRUE(std::abs(got.red - want.red) <= 1 && std::abs(got.green - want.green) <= 1 &&
-                    std::abs(got.blue - want.blue) <= 1)
+        EXPECT_TRUE(std::abs(got.red - want.red) <= tolerance &&
+                    std::abs(got.green - want.green) <= tolerance &&
+                    std::abs(got.blue - want.blue) <= tolerance)
             << "at " << x << "," << y << ": " << got.red << "," << got.green << "," << got.blue
             << ", want " << want.red << "," << want.green << "," << want.blue;
     }
 
-    // The ink box of the pure white pixels must be centred on the disc.
-    void expect_label_centred() const {
+    struct box {
         int left = width, right = -1, top = height, bottom = -1;
+    };
+
+    // The bounding box of the pixels that `ink` accepts.
+    box ink_box(const std::function<bool(int x, int y, pixel p)> &ink) const {
+        box b;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const pixel p = at(x, y);
-                if (p.red == 255 && p.green == 255 && p.blue == 255) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                    top = std::min(top, y);
-                    bottom = std::max(bottom, y);
+                if (ink(x, y, at(x, y))) {
+                    b.left = std::min(b.left, x);
+                    b.right = std::max(b.right, x);
+                    b.top = std::min(b.top, y);
+                    b.bottom = std::max(b.bottom, y);
                 }
             }
         }
-        ASSERT_GE(right, 0) << "no white label";
-        EXPECT_GT(right - left, 40);
-        EXPECT_NEAR((left + right + 1) / 2.0, 200, 1.5);
-        EXPECT_NEAR((top + bottom + 1) / 2.0, 80, 1.5);
+        return b;
+    }
+
+    // The ink box of the pure white pixels must be centred on the disc.
+    void expect_label_centred() const {
+        const box b = ink_box(
+            [](int, int, pixel p) { return p.red == 255 && p.green == 255 && p.blue == 255; });
+        ASSERT_GE(b.right, 0) << "no white label";
+        EXPECT_GT(b.right - b.left, 40);
+        EXPECT_NEAR((b.left + b.right + 1) / 2.0, 200, 1.5);
+        EXPECT_NEAR((b.top + b.bottom + 1) / 2.0, 80, 1.5);
     }
 
     bool press(double x, double y) { return send(GDK_BUTTON_PRESS, x, y); }
@@ -873,6 +901,62 @@ TEST_F(StartButton, RunningDrawsAGreyDiscAndTheProgressRing) {
     state_.running = 0; // no worker to end this run
 }
 
+// The ring's band, from radius 71 to 80, seen along the radii to the right and
+// left, and the round caps that end the progress arc at the top and, half way,
+// at the bottom (half-discs of radius 4.5 about the ends of its centre line).
+TEST_F(StartButton, RingIsABandOfNineWithRoundCaps) {
+    state_.running = 1;
+    state_.progress = 0.5;
+    paint();
+    const struct {
+        int x, y;
+        pixel want;
+    } samples[] = {
+        {268, 80, grey_disc},  {269, 80, background}, {270, 80, background}, {271, 80, green},
+        {279, 80, green},      {280, 80, background}, {131, 80, grey_disc},  {130, 80, background},
+        {129, 80, background}, {128, 80, track},      {120, 80, track},      {119, 80, background},
+        {197, 155, green},     {196, 151, track},     {197, 4, green},       {196, 8, track},
+    };
+    // A band half a pixel off or thinner blends the edge pixels half and half;
+    // antialiasing alone leaves them within 4 of their colours.
+    for (const auto &s : samples) {
+        SCOPED_TRACE(testing::Message() << s.x << "," << s.y);
+        expect_colour_at(s.x, s.y, s.want, 4);
+    }
+    state_.running = 0; // no worker to end this run
+}
+
+// "START" in cairo's "Sans" at 32, upright and regular: its ink, everything on
+// the disc that is not disc colour, has the size that cairo gives for that font.
+TEST_F(StartButton, LabelIsSansThirtyTwo) {
+    cairo_surface_t *scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t *cr = cairo_create(scratch);
+    cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 32);
+    cairo_text_extents_t want;
+    cairo_text_extents(cr, "START", &want);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+
+    for (int running : {0, 1}) {
+        SCOPED_TRACE(running ? "running" : "idle");
+        state_.running = running;
+        paint();
+        const pixel disc = running ? grey_disc : idle_disc;
+        const box b = ink_box([&](int x, int y, pixel p) {
+            const bool inner = (x - 200) * (x - 200) + (y - 80) * (y - 80) < 60 * 60;
+            return inner && (std::abs(p.red - disc.red) > 8 || std::abs(p.blue - disc.blue) > 8);
+        });
+        const int ink_width = b.right - b.left + 1;
+        const int ink_height = b.bottom - b.top + 1;
+        EXPECT_GE(ink_width, want.width - 0.5);
+        EXPECT_LE(ink_width, want.width + 2);
+        EXPECT_GE(ink_height, want.height - 0.5);
+        EXPECT_LE(ink_height, want.height + 2);
+    }
+    state_.running = 0;
+}
+
 TEST_F(StartButton, HitTestIsTheDiscIncludingItsEdge) {
     struct Case {
         double x, y;
@@ -919,6 +1003,17 @@ TEST_F(StartButton, IgnoresPressesWhileRunning) {
     state_.running = 0; // no worker to end this run
 }
 
+// Emits a button event's signal on the START button; true when it was handled.
+bool emit_button(GtkWidget *area, const char *signal, GdkEventType type, double x, double y) {
+    GdkEventButton event{};
+    event.type = type;
+    event.x = x;
+    event.y = y;
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(area, signal, &event, &handled);
+    return handled;
+}
+
 // The handlers are connected: events on the window's own button reach its state.
 TEST_F(MainWindow, StartButtonAnswersItsSignals) {
     cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 160);
@@ -932,13 +1027,7 @@ TEST_F(MainWindow, StartButtonAnswersItsSignals) {
         return reinterpret_cast<const uint32_t *>(row)[140] & 0xffffff;
     };
     auto send = [&](const char *signal, GdkEventType type, double x, double y) {
-        GdkEventButton event{};
-        event.type = type;
-        event.x = x;
-        event.y = y;
-        gboolean handled = FALSE;
-        g_signal_emit_by_name(area_, signal, &event, &handled);
-        return handled;
+        return emit_button(area_, signal, type, x, y);
     };
     EXPECT_EQ(disc_colour(), 0x4287f5u);
     EXPECT_TRUE(send("button-press-event", GDK_BUTTON_PRESS, 200, 80));
@@ -1233,6 +1322,366 @@ TEST_F(MainWindow, ARunOutlivesItsWindow) {
     EXPECT_TRUE(run_until([&] { return label_text(second_time) == "2.000 sec"; }));
     EXPECT_TRUE(run_until([&] { return fake_engine::finished() == 1; }));
     EXPECT_EQ(warnings.count, 0);
+}
+
+// --- The keyboard, assistive technologies, and what reaches the screen ---
+
+// One pixel of the START button as the X server shows it: what was last drawn
+// there, not what on_draw would paint now.
+pixel on_screen(GtkWidget *area, int x, int y) {
+    g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window(gtk_widget_get_window(area), x, y, 1, 1);
+    if (!shot) {
+        return {-1, -1, -1};
+    }
+    const guchar *p = gdk_pixbuf_get_pixels(shot);
+    return {p[0], p[1], p[2]};
+}
+
+bool near(pixel got, pixel want) {
+    return std::abs(got.red - want.red) <= 1 && std::abs(got.green - want.green) <= 1 &&
+           std::abs(got.blue - want.blue) <= 1;
+}
+
+// Waits until the screen shows `want` at (x, y) of the START button.
+bool screen_shows(GtkWidget *area, int x, int y, pixel want) {
+    return run_until([&] { return near(on_screen(area, x, y), want); });
+}
+
+// Pixels of the gap between the disc and the ring (centres 69.6 to 70.4 from
+// the centre) whose colour on the screen `wanted` accepts.
+int gap_pixels(GtkWidget *area, const std::function<bool(const guchar *rgb)> &wanted) {
+    g_autoptr(GdkPixbuf) shot =
+        gdk_pixbuf_get_from_window(gtk_widget_get_window(area), 0, 0, 400, 160);
+    const guchar *pixels = gdk_pixbuf_get_pixels(shot);
+    const int stride = gdk_pixbuf_get_rowstride(shot);
+    const int channels = gdk_pixbuf_get_n_channels(shot);
+    int count = 0;
+    for (int y = 0; y < 160; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            const double distance = std::hypot(x + 0.5 - 200, y + 0.5 - 80);
+            count +=
+                distance >= 69.6 && distance <= 70.4 && wanted(pixels + y * stride + x * channels);
+        }
+    }
+    return count;
+}
+
+// Those that show anything but the background.
+int focus_ring_pixels(GtkWidget *area) {
+    return gap_pixels(area, [](const guchar *p) {
+        return std::abs(p[0] - 245) > 8 || std::abs(p[1] - 245) > 8 || std::abs(p[2] - 245) > 8;
+    });
+}
+
+// Pixels of that gap in which red clearly dominates.
+int red_gap_pixels(GtkWidget *area) {
+    return gap_pixels(area, [](const guchar *p) { return p[0] > p[1] + 40 && p[0] > p[2] + 40; });
+}
+
+// Keys and clicks enter GTK's event queue as the X server's do, so that GTK
+// handles them whole: accelerators, focus, "focus-visible" and grabs.
+void put_event(GdkEvent *event, GdkWindow *window, GdkDevice *device) {
+    event->any.window = GDK_WINDOW(g_object_ref(window));
+    event->any.send_event = FALSE;
+    gdk_event_set_device(event, device);
+    gdk_event_put(event);
+    gdk_event_free(event);
+}
+
+GdkSeat *default_seat() {
+    return gdk_display_get_default_seat(gdk_display_get_default());
+}
+
+void type_key(GtkWidget *window, guint keyval, GdkModifierType modifiers = GdkModifierType{}) {
+    g_autofree GdkKeymapKey *keys = nullptr;
+    int n_keys = 0;
+    ASSERT_TRUE(gdk_keymap_get_entries_for_keyval(
+        gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys, &n_keys));
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent *event = gdk_event_new(type);
+        event->key.time = GDK_CURRENT_TIME;
+        event->key.state = modifiers;
+        event->key.keyval = keyval;
+        event->key.string = g_strdup("");
+        event->key.hardware_keycode = keys[0].keycode;
+        event->key.group = keys[0].group;
+        put_event(event, gtk_widget_get_window(window), gdk_seat_get_keyboard(default_seat()));
+    }
+}
+
+void click_at(GtkWidget *area, int x, int y) {
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent *event = gdk_event_new(type);
+        event->button.time = GDK_CURRENT_TIME;
+        event->button.x = x;
+        event->button.y = y;
+        event->button.button = 1;
+        event->button.state = type == GDK_BUTTON_RELEASE ? GDK_BUTTON1_MASK : 0;
+        put_event(event, gtk_widget_get_window(area), gdk_seat_get_pointer(default_seat()));
+    }
+}
+
+// The window in front with the keyboard focus on START, as it opens for a user.
+void focus(GtkWidget *window, GtkWidget *area) {
+    gtk_window_present(GTK_WINDOW(window));
+    ASSERT_TRUE(run_until(
+        [&] { return gtk_window_is_active(GTK_WINDOW(window)) && gtk_widget_has_focus(area); }));
+}
+
+// The state record of the window whose run the fake engine is in.
+app_state *running_state() {
+    EXPECT_TRUE(run_until([] { return fake_engine::started() == 1; }));
+    return static_cast<app_state *>(fake_engine::last_call().user_data);
+}
+
+TEST_F(MainWindow, SpaceOrEnterOnTheFocusedButtonStartsARun) {
+    focus(window_, area_);
+    fake_engine::set_script({.hold = true});
+    heap_records::reset();
+    type_key(window_, GDK_KEY_Tab); // the only stop of the tab chain: focus stays
+    ASSERT_TRUE(run_until([&] { return gtk_window_get_focus_visible(GTK_WINDOW(window_)); }));
+    drain_main_loop();
+    EXPECT_TRUE(gtk_widget_has_focus(area_));
+    gtk_window_set_focus(GTK_WINDOW(window_), nullptr);
+    type_key(window_, GDK_KEY_Tab); // and Tab brings it back
+    EXPECT_TRUE(run_until([&] { return gtk_widget_has_focus(area_); }));
+    EXPECT_EQ(fake_engine::started(), 0);
+
+    type_key(window_, GDK_KEY_space);
+    app_state *state = running_state();
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->drawing_area, area_);
+    EXPECT_EQ(state->running, 1);
+    for (guint key : {GDK_KEY_space, GDK_KEY_Return, GDK_KEY_KP_Enter}) {
+        type_key(window_, key);
+    }
+    drain_main_loop();
+    EXPECT_EQ(fake_engine::started(), 1) << "a second run started";
+    EXPECT_EQ(heap_records::allocated(cell_size), 1);
+    fake_engine::release();
+    ASSERT_TRUE(run_until([&] { return runs_ended(*state); }));
+
+    fake_engine::set_script({.result = success(987, 65.4321)});
+    type_key(window_, GDK_KEY_Return);
+    EXPECT_TRUE(run_until([&] { return label_text(state->time_label) == "65.432 sec"; }));
+    EXPECT_EQ(fake_engine::started(), 1);
+
+    // With a modifier the keys are not START's: Ctrl+Space starts nothing.
+    fake_engine::set_script({.hold = true});
+    type_key(window_, GDK_KEY_space, GDK_CONTROL_MASK);
+    drain_main_loop();
+    EXPECT_EQ(state->running, 0);
+}
+
+// A pointer user never sees the focus indicator, idle or during a run; the
+// first key shows it, in the gap between disc and ring, which stay as they were.
+TEST_F(MainWindow, FocusIndicatorShowsOnlyAfterKeyboardUse) {
+    focus(window_, area_);
+    fake_engine::set_script({.hold = true});
+    click_at(area_, 200, 80);
+    ASSERT_TRUE(screen_shows(area_, 140, 80, grey_disc));
+    EXPECT_EQ(focus_ring_pixels(area_), 0);
+    fake_engine::release();
+    ASSERT_TRUE(screen_shows(area_, 140, 80, idle_disc));
+    EXPECT_EQ(focus_ring_pixels(area_), 0);
+    EXPECT_TRUE(gtk_widget_has_focus(area_));
+
+    type_key(window_, GDK_KEY_Shift_L); // a key that changes nothing else
+    EXPECT_TRUE(run_until([&] { return focus_ring_pixels(area_) > 100; }));
+
+    fake_engine::set_script({.hold = true});
+    type_key(window_, GDK_KEY_space);
+    ASSERT_TRUE(screen_shows(area_, 140, 80, grey_disc));
+    EXPECT_GT(focus_ring_pixels(area_), 100);
+    for (int x : {268, 131}) {
+        EXPECT_TRUE(near(on_screen(area_, x, 80), grey_disc)) << x;
+    }
+    for (int x : {271, 279, 128, 120}) {
+        EXPECT_TRUE(near(on_screen(area_, x, 80), track)) << x;
+    }
+    fake_engine::release();
+    EXPECT_TRUE(screen_shows(area_, 140, 80, idle_disc));
+    EXPECT_GT(focus_ring_pixels(area_), 100);
+}
+
+// The outline takes the theme's colour and style: here a red one, solid all
+// round the gap, dashed or dotted over part of it.
+TEST_F(MainWindow, FocusIndicatorFollowsTheTheme) {
+    focus(window_, area_);
+    type_key(window_, GDK_KEY_Shift_L);
+    const struct {
+        const char *style;
+        int least, most; // red pixels of the gap's 316
+    } themes[] = {{"solid", 300, 316}, {"dashed", 150, 210}, {"dotted", 220, 260}};
+    for (const auto &theme : themes) {
+        SCOPED_TRACE(theme.style);
+        g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
+        const std::string css = std::string("* { outline-color: #ff0000; outline-width: 1px; "
+                                            "outline-style: ") +
+                                theme.style + "; }";
+        ASSERT_TRUE(gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr));
+        GtkStyleContext *context = gtk_widget_get_style_context(area_);
+        gtk_style_context_add_provider(context, GTK_STYLE_PROVIDER(provider),
+                                       GTK_STYLE_PROVIDER_PRIORITY_USER);
+        gtk_widget_queue_draw(area_);
+        int red = 0;
+        EXPECT_TRUE(run_until([&] {
+            red = red_gap_pixels(area_);
+            return red >= theme.least && red <= theme.most;
+        })) << red
+            << " red pixels";
+        gtk_style_context_remove_provider(context, GTK_STYLE_PROVIDER(provider));
+    }
+}
+
+// Each change of the button's look is redrawn: a press, a release that starts
+// nothing, the start of a run, a progress report and the result.
+TEST_F(MainWindow, EveryChangeOfTheButtonReachesTheScreen) {
+    auto send = [&](const char *signal, GdkEventType type, double x, double y) {
+        return emit_button(area_, signal, type, x, y);
+    };
+    ASSERT_TRUE(screen_shows(area_, 140, 80, idle_disc));
+    send("button-press-event", GDK_BUTTON_PRESS, 200, 80);
+    EXPECT_TRUE(screen_shows(area_, 140, 80, pressed_disc)) << "the press";
+    send("button-release-event", GDK_BUTTON_RELEASE, 5, 5);
+    EXPECT_TRUE(screen_shows(area_, 140, 80, idle_disc)) << "a release outside the disc";
+
+    fake_engine::set_script({.hold = true});
+    send("button-press-event", GDK_BUTTON_PRESS, 200, 80);
+    send("button-release-event", GDK_BUTTON_RELEASE, 200, 80);
+    EXPECT_TRUE(screen_shows(area_, 140, 80, grey_disc)) << "the start";
+    EXPECT_TRUE(screen_shows(area_, 279, 80, track));
+    app_state *state = running_state();
+    ASSERT_NE(state, nullptr);
+    progress_callback(48, 0, state, 0.0); // half way
+    EXPECT_TRUE(screen_shows(area_, 279, 80, green)) << "a progress report";
+    fake_engine::release();
+    EXPECT_TRUE(screen_shows(area_, 140, 80, idle_disc)) << "the result";
+    EXPECT_TRUE(screen_shows(area_, 279, 80, background));
+}
+
+void record_busy_changes(AtkObject *accessible, std::vector<bool> *changes) {
+    g_signal_connect(accessible, "state-change::busy",
+                     G_CALLBACK(+[](AtkObject *, const char *, gboolean busy, gpointer seen) {
+                         static_cast<std::vector<bool> *>(seen)->push_back(busy);
+                     }),
+                     changes);
+}
+
+bool has_state(AtkObject *accessible, AtkStateType type) {
+    AtkStateSet *states = atk_object_ref_state_set(accessible);
+    const bool found = atk_state_set_contains_state(states, type);
+    g_object_unref(states);
+    return found;
+}
+
+// START is a push button named "Start benchmark" whose "click" starts a run;
+// while the run goes it is busy and its description says how far it has got.
+TEST_F(MainWindow, StartButtonIsAPushButtonForScreenReaders) {
+    focus(window_, area_);
+    AtkObject *button = gtk_widget_get_accessible(area_);
+    EXPECT_EQ(atk_object_get_role(button), ATK_ROLE_PUSH_BUTTON);
+    EXPECT_STREQ(atk_object_get_name(button), "Start benchmark");
+    const std::string idle_description = atk_object_get_description(button);
+    EXPECT_NE(idle_description.find("8,388,608 digits of pi five times"), std::string::npos)
+        << idle_description;
+    EXPECT_TRUE(has_state(button, ATK_STATE_FOCUSABLE));
+    EXPECT_FALSE(has_state(button, ATK_STATE_BUSY));
+    ASSERT_TRUE(ATK_IS_ACTION(button));
+    AtkAction *action = ATK_ACTION(button);
+    ASSERT_EQ(atk_action_get_n_actions(action), 1);
+    EXPECT_STREQ(atk_action_get_name(action, 0), "click");
+
+    std::vector<bool> busy_changes;
+    record_busy_changes(button, &busy_changes);
+    fake_engine::set_script({.hold = true});
+    EXPECT_TRUE(atk_action_do_action(action, 0));
+    app_state *state = running_state();
+    ASSERT_NE(state, nullptr);
+    EXPECT_TRUE(has_state(button, ATK_STATE_BUSY));
+    EXPECT_EQ(busy_changes, std::vector<bool>{true});
+    EXPECT_STREQ(atk_object_get_description(button), "Benchmark running: 0% done");
+    EXPECT_FALSE(atk_action_do_action(action, 0)) << "a second run started";
+
+    for (auto [step, text] : {std::pair{1, "Benchmark running: 1% done"},
+                              {48, "Benchmark running: 50% done"},
+                              {95, "Benchmark running: 100% done"}}) {
+        progress_callback(step, 0, state, 0.0);
+        drain_main_loop();
+        EXPECT_STREQ(atk_object_get_description(button), text);
+    }
+    fake_engine::release();
+    ASSERT_TRUE(run_until([&] { return !state->running; }));
+    EXPECT_FALSE(has_state(button, ATK_STATE_BUSY));
+    EXPECT_EQ(busy_changes, (std::vector<bool>{true, false}));
+    EXPECT_EQ(atk_object_get_description(button), idle_description);
+    EXPECT_EQ(fake_engine::started(), 1);
+}
+
+// The result lines say what their numbers are, and each system value is
+// labelled by its caption.
+TEST_F(MainWindow, ResultsAndSystemValuesAreNamedForScreenReaders) {
+    const std::vector<GtkWidget *> lines = children(results_);
+    const struct {
+        GtkWidget *label;
+        const char *name;
+        std::vector<std::string> tooltip_says;
+    } results[] = {
+        {lines[0], "Score", {"Higher is faster", "five runs", "processor time"}},
+        {lines[1], "Processor time", {"Processor time of the five runs", "clock"}},
+    };
+    for (const auto &r : results) {
+        SCOPED_TRACE(r.name);
+        EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(r.label)), r.name);
+        g_autofree char *tooltip = gtk_widget_get_tooltip_text(r.label);
+        ASSERT_NE(tooltip, nullptr);
+        for (const std::string &words : r.tooltip_says) {
+            EXPECT_NE(std::string(tooltip).find(words), std::string::npos) << tooltip;
+        }
+    }
+
+    auto only_target = [](AtkObject *source, AtkRelationType type) -> AtkObject * {
+        AtkRelationSet *relations = atk_object_ref_relation_set(source);
+        AtkRelation *relation = atk_relation_set_get_relation_by_type(relations, type);
+        GPtrArray *targets = relation ? atk_relation_get_target(relation) : nullptr;
+        AtkObject *target =
+            targets && targets->len == 1 ? ATK_OBJECT(g_ptr_array_index(targets, 0)) : nullptr;
+        g_object_unref(relations);
+        return target;
+    };
+    const std::vector<GtkWidget *> rows = children(sysinfo_);
+    ASSERT_GE(rows.size(), 5u);
+    for (GtkWidget *row : rows) {
+        const std::vector<GtkWidget *> labels = children(row);
+        SCOPED_TRACE(label_text(labels[0]));
+        AtkObject *caption = gtk_widget_get_accessible(labels[0]);
+        AtkObject *value = gtk_widget_get_accessible(labels[1]);
+        EXPECT_EQ(only_target(value, ATK_RELATION_LABELLED_BY), caption);
+        EXPECT_EQ(only_target(caption, ATK_RELATION_LABEL_FOR), value);
+    }
+}
+
+// F10 opens the menu with About selected, and Enter opens the dialog.
+TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
+    focus(window_, area_);
+    type_key(window_, GDK_KEY_F10);
+    GtkWidget *menu = nullptr;
+    ASSERT_TRUE(run_until([&] {
+        menu = visible_menu();
+        return menu && gtk_widget_get_mapped(menu);
+    }));
+    GtkWidget *selected = gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu));
+    ASSERT_NE(selected, nullptr);
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(selected)), "About");
+
+    about_seen seen;
+    const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
+    type_key(gtk_widget_get_toplevel(menu), GDK_KEY_Return);
+    EXPECT_TRUE(run_until([&] { return seen.shown && !seen.dialog; }));
+    if (!seen.shown) {
+        g_source_remove(poll);
+    }
+    EXPECT_EQ(seen.text, "Tessary");
 }
 
 } // namespace

@@ -17,6 +17,7 @@ if [ -z "$window" ]; then
     exit 1
 fi
 eval "$(xdotool getwindowgeometry --shell "$window")" # X, Y, WIDTH, HEIGHT
+xdotool mousemove 0 0 # off the window, so that no tooltip covers the panels
 
 # Pixels of one colour (hex, upper case) in the screenshot.
 count() {
