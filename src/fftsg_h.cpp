@@ -94,16 +94,16 @@ inline void store(double *__restrict a, int j, complex x) {
 }
 
 // The points of a leaf block, held in registers between one load and one store.
-template <int N> struct leaf_points {
-    complex p[N];
+template <int count> struct leaf_points {
+    complex p[count];
     explicit leaf_points(const double *__restrict a) {
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < count; ++k) {
             p[k] = load(a, 2 * k);
         }
     }
     complex &operator[](int k) { return p[k]; }
     void store_to(double *__restrict a) const {
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < count; ++k) {
             store(a, 2 * k, p[k]);
         }
     }
