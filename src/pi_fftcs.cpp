@@ -1488,93 +1488,135 @@ inline int64_t floor_div(int64_t a, int64_t b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }
 
-} // namespace
+// The scanner: what the packer needs to know of a numeral.
+struct numeral {
+    int32_t sign;
+    const char *digits; // the significant digits, from the first that counts
+    int64_t exponent;   // decimal exponent of the first significant digit
+};
 
-extern "C" void mp_sscanf(int n, int log10_radix, const char *text, mp_number *out) {
-    assert(n >= 1 && log10_radix >= 1 && log10_radix <= 4 && text != nullptr);
-    const char *c = text;
+// Leading spaces and the sign: '-' gives -1; '+', or no sign at all, +1.
+const char *scan_sign(const char *c, int32_t &sign) {
     while (*c == ' ') {
         ++c;
     }
-    out->sign = 1;
+    sign = *c == '-' ? -1 : 1;
     if (*c == '+' || *c == '-') {
-        out->sign = *c == '-' ? -1 : 1;
         ++c;
     }
+    return c;
+}
+
+// Leading zeros, and the spaces among them.
+const char *skip_leading_zeros(const char *c) {
     while (*c == ' ' || *c == '0') {
         ++c;
     }
+    return c;
+}
 
-    int64_t x = 0;
-    for (const char *e = c; *e != '\0'; ++e) {
-        if (is_exponent_letter(*e)) {
-            x = read_exponent(e + 1);
-            break;
+// The exponent after the first exponent letter anywhere from c on; 0 when there is none.
+int64_t scan_exponent(const char *c) {
+    for (; *c != '\0'; ++c) {
+        if (is_exponent_letter(*c)) {
+            return read_exponent(c + 1);
         }
     }
+    return 0;
+}
 
-    // p: decimal exponent of the first significant digit.
-    int64_t p = x;
+// Digits from c up to the point or the end of the digits, spaces not counted: the places
+// between the first significant digit of a whole part and the units.
+int64_t count_whole_places(const char *c) {
+    int64_t count = 0;
+    for (; is_decimal_digit(*c) || *c == ' '; ++c) {
+        if (*c != ' ') {
+            count = std::min(count + 1, exponent_limit);
+        }
+    }
+    return count;
+}
+
+// After a leading point: each zero (spaces skipped) puts the first significant digit one
+// place lower. Returns where that digit's part of the text begins.
+const char *scan_fraction_zeros(const char *c, int64_t &exponent) {
+    for (; *c == '0' || *c == ' '; ++c) {
+        if (*c == '0') {
+            exponent = saturate(exponent - 1);
+        }
+    }
+    return c;
+}
+
+numeral scan_numeral(const char *text) {
+    numeral x{};
+    const char *c = skip_leading_zeros(scan_sign(text, x.sign));
+    x.exponent = scan_exponent(c);
     if (*c == '.') {
-        p = x - 1;
-        for (++c; *c == '0' || *c == ' '; ++c) {
-            if (*c == '0') {
-                p = saturate(p - 1);
-            }
-        }
+        --x.exponent;
+        c = scan_fraction_zeros(c + 1, x.exponent);
     } else if (*c != '\0') {
-        int64_t count = 0;
-        for (const char *d = c + 1; is_decimal_digit(*d) || *d == ' '; ++d) {
-            if (*d != ' ') {
-                count = std::min(count + 1, exponent_limit);
-            }
-        }
-        p = x + count;
+        x.exponent += count_whole_places(c + 1);
     }
+    x.digits = c;
+    return x;
+}
 
-    const int64_t radix_exponent = floor_div(p, log10_radix);
-    out->exponent = static_cast<int32_t>(std::clamp<int64_t>(radix_exponent, INT32_MIN, INT32_MAX));
-    // The first radix digit takes r + 1 decimal digits, every later one log10_radix.
-    int r = static_cast<int>(p - log10_radix * radix_exponent);
-
-    int16_t *digit = out->digit;
+// The packer: n radix digits of log10_radix decimal digits each from the text at c, the first
+// radix digit taking first_places (1 ... log10_radix) of them. Spaces and points are skipped
+// and any other character ends the digits: the last radix digit's missing places are zeros,
+// the digits after it zero. Decimal digits past the n-th radix digit are dropped unrounded.
+void pack_digits(int n, int log10_radix, const char *c, int first_places, int16_t *digit) {
     int k = 0;
     int acc = 0;
+    int places_left = first_places - 1; // in digit[k] after the one just read
     for (;; ++c) {
         if (*c == ' ' || *c == '.') {
             continue;
         }
-        if (is_decimal_digit(*c)) {
-            acc = 10 * acc + (*c - '0');
-            if (r > 0) {
-                --r;
-                continue;
-            }
-            if (k >= n) {
-                break; // truncation: the rest of the text is ignored
-            }
-            digit[k++] = static_cast<int16_t>(acc);
-            acc = 0;
-            r = log10_radix - 1;
+        if (!is_decimal_digit(*c)) {
+            break;
+        }
+        acc = 10 * acc + (*c - '0');
+        if (places_left > 0) {
+            --places_left;
             continue;
         }
-        // End of the digits: the last radix digit's missing places are zeros.
-        for (int i = 0; i <= r; ++i) {
+        if (k == n) {
+            return; // truncation: the rest of the text is ignored
+        }
+        digit[k++] = static_cast<int16_t>(acc);
+        acc = 0;
+        places_left = log10_radix - 1;
+    }
+    if (k < n) {
+        for (int i = 0; i <= places_left; ++i) {
             acc *= 10;
         }
-        if (k < n) {
-            digit[k] = static_cast<int16_t>(acc);
-            std::fill(digit + k + 1, digit + n, int16_t{0});
-        }
-        break;
+        digit[k] = static_cast<int16_t>(acc);
+        std::fill(digit + k + 1, digit + n, int16_t{0});
     }
+}
+
+} // namespace
+
+extern "C" void mp_sscanf(int n, int log10_radix, const char *text, mp_number *out) {
+    assert(n >= 1 && log10_radix >= 1 && log10_radix <= 4 && text != nullptr);
+    const numeral x = scan_numeral(text);
+    // The radix digit that holds the first significant digit, and how many of the decimal
+    // digits it takes.
+    const int64_t radix_exponent = floor_div(x.exponent, log10_radix);
+    const int first_places = static_cast<int>(x.exponent - log10_radix * radix_exponent) + 1;
+    out->sign = x.sign;
+    out->exponent = static_cast<int32_t>(std::clamp<int64_t>(radix_exponent, INT32_MIN, INT32_MAX));
+    pack_digits(n, log10_radix, x.digits, first_places, out->digit);
     // A leading zero digit makes the number zero. A second point among the
     // leading zeros (".0.05") lets zeros reach digit[0] ahead of later
     // non-zero digits, so clear them all: zero must have only zero digits.
-    if (digit[0] == 0) {
+    if (out->digit[0] == 0) {
         out->sign = 0;
         out->exponent = 0;
-        std::fill(digit, digit + n, int16_t{0});
+        std::fill(out->digit, out->digit + n, int16_t{0});
     }
 }
 
