@@ -32,6 +32,16 @@ inline bool valid_radix(int radix) {
     return radix >= 2 && radix <= 32767 && radix % 2 == 0;
 }
 
+// A number as every routine takes it: zero (sign 0, exponent 0, every digit 0) or a sign of
+// +-1 with a leading digit in 1 ... radix-1. Only a zero's digits are read past the first.
+inline bool is_normalised(int n, int radix, const mp_number *x) {
+    if (x->sign == 0) {
+        return x->exponent == 0 &&
+               std::all_of(x->digit, x->digit + n, [](int16_t d) { return d == 0; });
+    }
+    return (x->sign == 1 || x->sign == -1) && x->digit[0] >= 1 && x->digit[0] < radix;
+}
+
 // trunc by the processor's truncating conversion, for |x| < 2^63: without SSE4.1, std::trunc
 // compiles to a range test, a branch and a sign fix-up around the same conversion, all on the
 // carry chains below. It gives +0 where trunc gives -0; every caller adds the result to a
@@ -90,7 +100,7 @@ extern "C" void mp_load_1(int n, int /*radix*/, mp_number *out) {
 }
 
 extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
-    assert(n >= 1 && valid_radix(radix) && m >= 0);
+    assert(n >= 1 && valid_radix(radix) && m >= 0 && is_normalised(n, radix, inout));
     if (m >= n) {
         return;
     }
@@ -113,8 +123,9 @@ extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
     ++inout->exponent;
 }
 
-extern "C" int mp_cmp(int n, int /*radix*/, const mp_number *in1, const mp_number *in2) {
-    assert(n >= 1);
+extern "C" int mp_cmp(int n, [[maybe_unused]] int radix, const mp_number *in1,
+                      const mp_number *in2) {
+    assert(n >= 1 && is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     if (in1->sign != in2->sign) {
         return in1->sign > in2->sign ? 1 : -1;
     }
@@ -206,6 +217,7 @@ namespace {
 void add_signed(int n, int radix, const mp_number *in1, int32_t sign2, const mp_number *in2,
                 mp_number *out) {
     assert(n >= 1 && valid_radix(radix));
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int32_t sign1 = in1->sign;
     const int32_t exp1 = in1->exponent;
     const int32_t exp2 = in2->exponent;
@@ -311,7 +323,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
 }
 
 extern "C" void mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in1));
     const int32_t sign = in2 > 0 ? in1->sign : in2 < 0 ? -in1->sign : 0;
     mp_unsgn_imul(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
     out->sign = sign;
@@ -361,7 +373,7 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
 }
 
 extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in1));
     if (in2 == 0) {
         return -1;
     }
@@ -378,7 +390,7 @@ extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_numbe
 // Halving with an even radix is exact digit by digit; a leading 1 becomes a
 // leading radix/2 one place lower, so that the result stays normalised.
 extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in));
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
@@ -555,7 +567,7 @@ inline void dc_square(const double *d, double *out) {
 // convolution terms stay near (nfft/2) (radix/2)^2 at worst. The sign travels
 // in the lead cell only.
 extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
-    assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0);
+    assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0 && is_normalised(n, radix, in));
     const int16_t *digit = in->digit + (shift < n ? shift : 0);
     const int lead = shift < n ? digit[0] : 0;
     const int k = shift < n ? std::min(nfft / 2 + 1, n - shift) : 0;
@@ -1044,6 +1056,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
     assert(d1 != d2 && d2 != d3 && d1 != d3);
     assert(tmp != in1 && tmp != in2 && tmp != out);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int h = nfft / 2 + 1;
     const int p = split_index(n, h, in1, in2);
 
@@ -1066,7 +1079,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
 extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp,
                        int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in && tmp != out);
+    assert(tmp != in && tmp != out && is_normalised(n, radix, in));
     const int p = split_index(n, nfft / 2 + 1, in, in);
     const int e = partial_digits(n, p);
 
@@ -1086,6 +1099,7 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
                          mp_number *out, mp_number *tmp, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
     assert(tmp != in1 && tmp != in2 && tmp != out);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in1, d1);
@@ -1102,7 +1116,7 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
 extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp_number *in2,
                                     mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in2 && tmp != out);
+    assert(tmp != in2 && tmp != out && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in2, d2);
@@ -1119,7 +1133,7 @@ extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp
 extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number *in,
                                    mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in && tmp != out);
+    assert(tmp != in && tmp != out && is_normalised(n, radix, in));
     const int p = split_index(n, nfft / 2 + 1, in, in);
 
     mp_mul_i2d(n, radix, nfft, p, in, d2);
@@ -1134,6 +1148,7 @@ extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number
 extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number *in2,
                         mp_number *out, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     mp_mul_i2d(n, radix, nfft, 0, in1, d1);
     mp_mul_i2d(n, radix, nfft, 0, in2, d2);
     mp_mul_cmul(nfft, d1, d2);
@@ -1145,6 +1160,7 @@ extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number 
 extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift,
                                    const mp_number *in2, mp_number *out, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2 && shift >= 0);
+    assert(is_normalised(n, radix, in2));
     const int p = split_index(n, shift, in2, in2);
     mp_mul_i2d(n, radix, nfft, p, in2, d2);
     mp_mul_cmul_nt_d1(nfft, d1, d2);
@@ -1153,7 +1169,7 @@ extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift
 
 extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, int nfft,
                         double *d1) {
-    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && is_normalised(n, radix, in));
     mp_mul_i2d(n, radix, nfft, 0, in, d1);
     mp_mul_csqu(nfft, d1);
     mp_mul_d2i(n, radix, nfft, d1, out);
@@ -1162,6 +1178,7 @@ extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, i
 extern "C" void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_number *out, int nfft,
                                    double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(is_normalised(n, radix, in));
     mp_mul_i2d(n, radix, nfft, 0, in, d1);
     mp_mul_csqu_save_d1(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, out);
@@ -1483,6 +1500,14 @@ int64_t read_exponent(const char *text) {
     return negative ? -value : value;
 }
 
+inline int radix_of(int log10_radix) {
+    int radix = 1;
+    for (int i = 0; i < log10_radix; ++i) {
+        radix *= 10;
+    }
+    return radix;
+}
+
 // Division rounded toward minus infinity.
 inline int64_t floor_div(int64_t a, int64_t b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0));
@@ -1622,6 +1647,7 @@ extern "C" void mp_sscanf(int n, int log10_radix, const char *text, mp_number *o
 
 extern "C" void mp_sprintf(int n, int log10_radix, const mp_number *in, char *out) {
     assert(n >= 1 && log10_radix >= 1 && log10_radix <= 4);
+    assert(is_normalised(n, radix_of(log10_radix), in));
     if (in->sign < 0) {
         *out++ = '-';
     }
