@@ -9,7 +9,7 @@ packages=(
     # libraries
     libgtk-3-dev libgmp-dev libmpfr-dev libfftw3-dev
     # tests and benchmarks
-    libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
+    libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev clang-tidy
     # GUI tests: X server, input, screenshots, icons and fonts
     xvfb xauth xdotool x11-utils imagemagick adwaita-icon-theme librsvg2-common
     fonts-dejavu-core dbus-daemon

@@ -94,16 +94,16 @@ inline void store(double *__restrict a, int j, complex x) {
 }
 
 // The points of a leaf block, held in registers between one load and one store.
-template <int N> struct leaf_points {
-    complex p[N];
+template <int count> struct leaf_points {
+    complex p[count];
     explicit leaf_points(const double *__restrict a) {
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < count; ++k) {
             p[k] = load(a, 2 * k);
         }
     }
     complex &operator[](int k) { return p[k]; }
     void store_to(double *__restrict a) const {
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < count; ++k) {
             store(a, 2 * k, p[k]);
         }
     }
@@ -755,6 +755,12 @@ template <bool backward> void complex_transform(int n, double *a) {
     }
 }
 
+// The lengths the public transforms accept: a power of two, and at least 2, which is one
+// complex point or two real values. Debug and sanitizer builds check them at the boundary.
+constexpr bool valid_length(int n) {
+    return n >= 2 && (n & (n - 1)) == 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -768,6 +774,7 @@ void cftbsub(int n, double *a) {
 }
 
 void cdft(int n, int sign, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     if (sign < 0) {
         cftbsub(n, a);
     } else {
@@ -927,6 +934,7 @@ void dstsub4(int n, double *a) {
 }
 
 void rdft(int n, int sign, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     if (sign >= 0) {
         if (n > 4) {
             cftfsub(n, a);
@@ -1005,10 +1013,12 @@ template <bool sine> void cosine_sine_transform(int n, int sign, double *a) {
 extern "C" {
 
 void ddct(int n, int sign, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     cosine_sine_transform<false>(n, sign, a);
 }
 
 void ddst(int n, int sign, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     cosine_sine_transform<true>(n, sign, a);
 }
 
@@ -1016,6 +1026,7 @@ void ddst(int n, int sign, double *a) {
 // length (ddct, then bitrv1 for natural order), the odd part recurses; the outputs interleave
 // and a final bitrv1 puts them in order.
 void dfct(int n, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     for (int j = 0; j < n / 2; ++j) {
         const double x = a[j], y = a[n - j];
         a[j] = x - y;
@@ -1056,6 +1067,7 @@ void dfct(int n, double *a) {
 
 // Sine transform of n-1 values, by the same halving with ddst.
 void dfst(int n, double *a) {
+    assert(valid_length(n) && "n: a power of two, at least 2");
     double v;
     if (n >= 4) {
         for (int j = 1; j < n / 2; ++j) {

@@ -15,7 +15,8 @@
 extern "C" {
 #endif
 
-/* Unnormalised complex DFT of n/2 points in a[0 .. n-1], n a power of two.
+/* Unnormalised complex DFT of n/2 points in a[0 .. n-1], n a power of two >= 2 (asserted in
+ * debug builds, as by every transform below).
  * sign >= 0: X[k] = sum x[j] exp(+2 pi i jk/N); sign < 0: exp(-2 pi i jk/N). */
 void cdft(int n, int sign, double *a);
 
@@ -57,7 +58,7 @@ void cftf040(double *a);
 void cftb040(double *a);
 void cftx020(double *a);
 
-/* Transforms of n real values, n a power of two; none of them scales.
+/* Transforms of n real values, n a power of two >= 2; none of them scales.
  * rdft, sign >= 0: a[2k] = R[k] = sum a[j] cos(2 pi jk/n), a[2k+1] = I[k] = sum a[j] sin(..)
  *   for 0 < k < n/2, a[0] = R[0], a[1] = R[n/2]; sign < 0 is the inverse times n/2.
  * ddct, sign >= 0: C[k] = sum a[j] cos(pi j(k+1/2)/n); sign < 0: sum a[j] cos(pi (j+1/2)k/n).

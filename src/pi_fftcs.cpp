@@ -32,6 +32,16 @@ inline bool valid_radix(int radix) {
     return radix >= 2 && radix <= 32767 && radix % 2 == 0;
 }
 
+// A number as every routine takes it: zero (sign 0, exponent 0, every digit 0) or a sign of
+// +-1 with a leading digit in 1 ... radix-1. Only a zero's digits are read past the first.
+inline bool is_normalised(int n, int radix, const mp_number *x) {
+    if (x->sign == 0) {
+        return x->exponent == 0 &&
+               std::all_of(x->digit, x->digit + n, [](int16_t d) { return d == 0; });
+    }
+    return (x->sign == 1 || x->sign == -1) && x->digit[0] >= 1 && x->digit[0] < radix;
+}
+
 // trunc by the processor's truncating conversion, for |x| < 2^63: without SSE4.1, std::trunc
 // compiles to a range test, a branch and a sign fix-up around the same conversion, all on the
 // carry chains below. It gives +0 where trunc gives -0; every caller adds the result to a
@@ -90,7 +100,7 @@ extern "C" void mp_load_1(int n, int /*radix*/, mp_number *out) {
 }
 
 extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
-    assert(n >= 1 && valid_radix(radix) && m >= 0);
+    assert(n >= 1 && valid_radix(radix) && m >= 0 && is_normalised(n, radix, inout));
     if (m >= n) {
         return;
     }
@@ -113,8 +123,9 @@ extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
     ++inout->exponent;
 }
 
-extern "C" int mp_cmp(int n, int /*radix*/, const mp_number *in1, const mp_number *in2) {
-    assert(n >= 1);
+extern "C" int mp_cmp(int n, [[maybe_unused]] int radix, const mp_number *in1,
+                      const mp_number *in2) {
+    assert(n >= 1 && is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     if (in1->sign != in2->sign) {
         return in1->sign > in2->sign ? 1 : -1;
     }
@@ -206,6 +217,7 @@ namespace {
 void add_signed(int n, int radix, const mp_number *in1, int32_t sign2, const mp_number *in2,
                 mp_number *out) {
     assert(n >= 1 && valid_radix(radix));
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int32_t sign1 = in1->sign;
     const int32_t exp1 = in1->exponent;
     const int32_t exp2 = in2->exponent;
@@ -311,7 +323,7 @@ extern "C" void mp_unsgn_imul(int n, double radix, const int32_t *in1_magnitude,
 }
 
 extern "C" void mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in1));
     const int32_t sign = in2 > 0 ? in1->sign : in2 < 0 ? -in1->sign : 0;
     mp_unsgn_imul(n, radix, &in1->exponent, std::fabs(static_cast<double>(in2)), &out->exponent);
     out->sign = sign;
@@ -367,7 +379,7 @@ extern "C" void mp_unsgn_idiv(int n, double radix, const int32_t *in1_magnitude,
 }
 
 extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in1));
     if (in2 == 0) {
         return -1;
     }
@@ -384,7 +396,7 @@ extern "C" int mp_idiv(int n, int radix, const mp_number *in1, int in2, mp_numbe
 // Halving with an even radix is exact digit by digit; a leading 1 becomes a
 // leading radix/2 one place lower, so that the result stays normalised.
 extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out) {
-    assert(n >= 1 && valid_radix(radix));
+    assert(n >= 1 && valid_radix(radix) && is_normalised(n, radix, in));
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
@@ -561,7 +573,7 @@ inline void dc_square(const double *d, double *out) {
 // convolution terms stay near (nfft/2) (radix/2)^2 at worst. The sign travels
 // in the lead cell only.
 extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
-    assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0);
+    assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0 && is_normalised(n, radix, in));
     const int16_t *digit = in->digit + (shift < n ? shift : 0);
     const int lead = shift < n ? digit[0] : 0;
     const int k = shift < n ? std::min(nfft / 2 + 1, n - shift) : 0;
@@ -1050,6 +1062,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
     assert(d1 != d2 && d2 != d3 && d1 != d3);
     assert(tmp != in1 && tmp != in2 && tmp != out);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int h = nfft / 2 + 1;
     const int p = split_index(n, h, in1, in2);
 
@@ -1072,7 +1085,7 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
 extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp_number *tmp,
                        int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in && tmp != out);
+    assert(tmp != in && tmp != out && is_normalised(n, radix, in));
     const int p = split_index(n, nfft / 2 + 1, in, in);
     const int e = partial_digits(n, p);
 
@@ -1092,6 +1105,7 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
                          mp_number *out, mp_number *tmp, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
     assert(tmp != in1 && tmp != in2 && tmp != out);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in1, d1);
@@ -1108,7 +1122,7 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
 extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp_number *in2,
                                     mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in2 && tmp != out);
+    assert(tmp != in2 && tmp != out && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
     mp_mul_i2d(n, radix, nfft, 0, in2, d2);
@@ -1125,7 +1139,7 @@ extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp
 extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number *in,
                                    mp_number *out, mp_number *tmp, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
-    assert(tmp != in && tmp != out);
+    assert(tmp != in && tmp != out && is_normalised(n, radix, in));
     const int p = split_index(n, nfft / 2 + 1, in, in);
 
     mp_mul_i2d(n, radix, nfft, p, in, d2);
@@ -1140,6 +1154,7 @@ extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number
 extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number *in2,
                         mp_number *out, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     mp_mul_i2d(n, radix, nfft, 0, in1, d1);
     mp_mul_i2d(n, radix, nfft, 0, in2, d2);
     mp_mul_cmul(nfft, d1, d2);
@@ -1151,6 +1166,7 @@ extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number 
 extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift,
                                    const mp_number *in2, mp_number *out, int nfft, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2 && shift >= 0);
+    assert(is_normalised(n, radix, in2));
     const int p = split_index(n, shift, in2, in2);
     mp_mul_i2d(n, radix, nfft, p, in2, d2);
     mp_mul_cmul_nt_d1(nfft, d1, d2);
@@ -1159,7 +1175,7 @@ extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift
 
 extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, int nfft,
                         double *d1) {
-    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
+    assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && is_normalised(n, radix, in));
     mp_mul_i2d(n, radix, nfft, 0, in, d1);
     mp_mul_csqu(nfft, d1);
     mp_mul_d2i(n, radix, nfft, d1, out);
@@ -1168,6 +1184,7 @@ extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, i
 extern "C" void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_number *out, int nfft,
                                    double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
+    assert(is_normalised(n, radix, in));
     mp_mul_i2d(n, radix, nfft, 0, in, d1);
     mp_mul_csqu_save_d1(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, out);
@@ -1494,103 +1511,154 @@ int64_t read_exponent(const char *text) {
     return negative ? -value : value;
 }
 
+inline int radix_of(int log10_radix) {
+    int radix = 1;
+    for (int i = 0; i < log10_radix; ++i) {
+        radix *= 10;
+    }
+    return radix;
+}
+
 // Division rounded toward minus infinity.
 inline int64_t floor_div(int64_t a, int64_t b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+
+// The scanner: what the packer needs to know of a numeral.
+struct numeral {
+    int32_t sign;
+    const char *digits; // the significant digits, from the first that counts
+    int64_t exponent;   // decimal exponent of the first significant digit
+};
+
+// Leading spaces and the sign: '-' gives -1; '+', or no sign at all, +1.
+const char *scan_sign(const char *c, int32_t &sign) {
+    while (*c == ' ') {
+        ++c;
+    }
+    sign = *c == '-' ? -1 : 1;
+    if (*c == '+' || *c == '-') {
+        ++c;
+    }
+    return c;
+}
+
+// Leading zeros, and the spaces among them.
+const char *skip_leading_zeros(const char *c) {
+    while (*c == ' ' || *c == '0') {
+        ++c;
+    }
+    return c;
+}
+
+// The exponent after the first exponent letter anywhere from c on; 0 when there is none.
+int64_t scan_exponent(const char *c) {
+    for (; *c != '\0'; ++c) {
+        if (is_exponent_letter(*c)) {
+            return read_exponent(c + 1);
+        }
+    }
+    return 0;
+}
+
+// Digits from c up to the point or the end of the digits, spaces not counted: the places
+// between the first significant digit of a whole part and the units.
+int64_t count_whole_places(const char *c) {
+    int64_t count = 0;
+    for (; is_decimal_digit(*c) || *c == ' '; ++c) {
+        if (*c != ' ') {
+            count = std::min(count + 1, exponent_limit);
+        }
+    }
+    return count;
+}
+
+// After a leading point: each zero (spaces skipped) puts the first significant digit one
+// place lower. Returns where that digit's part of the text begins.
+const char *scan_fraction_zeros(const char *c, int64_t &exponent) {
+    for (; *c == '0' || *c == ' '; ++c) {
+        if (*c == '0') {
+            exponent = saturate(exponent - 1);
+        }
+    }
+    return c;
+}
+
+numeral scan_numeral(const char *text) {
+    numeral x{};
+    const char *c = skip_leading_zeros(scan_sign(text, x.sign));
+    x.exponent = scan_exponent(c);
+    if (*c == '.') {
+        --x.exponent;
+        c = scan_fraction_zeros(c + 1, x.exponent);
+    } else if (*c != '\0') {
+        x.exponent += count_whole_places(c + 1);
+    }
+    x.digits = c;
+    return x;
+}
+
+// The packer: n radix digits of log10_radix decimal digits each from the text at c, the first
+// radix digit taking first_places (1 ... log10_radix) of them. Spaces and points are skipped
+// and any other character ends the digits: the last radix digit's missing places are zeros,
+// the digits after it zero. Decimal digits past the n-th radix digit are dropped unrounded.
+void pack_digits(int n, int log10_radix, const char *c, int first_places, int16_t *digit) {
+    int k = 0;
+    int acc = 0;
+    int places_left = first_places - 1; // in digit[k] after the one just read
+    for (;; ++c) {
+        if (*c == ' ' || *c == '.') {
+            continue;
+        }
+        if (!is_decimal_digit(*c)) {
+            break;
+        }
+        acc = 10 * acc + (*c - '0');
+        if (places_left > 0) {
+            --places_left;
+            continue;
+        }
+        if (k == n) {
+            return; // truncation: the rest of the text is ignored
+        }
+        digit[k++] = static_cast<int16_t>(acc);
+        acc = 0;
+        places_left = log10_radix - 1;
+    }
+    if (k < n) {
+        for (int i = 0; i <= places_left; ++i) {
+            acc *= 10;
+        }
+        digit[k] = static_cast<int16_t>(acc);
+        std::fill(digit + k + 1, digit + n, int16_t{0});
+    }
 }
 
 } // namespace
 
 extern "C" void mp_sscanf(int n, int log10_radix, const char *text, mp_number *out) {
     assert(n >= 1 && log10_radix >= 1 && log10_radix <= 4 && text != nullptr);
-    const char *c = text;
-    while (*c == ' ') {
-        ++c;
-    }
-    out->sign = 1;
-    if (*c == '+' || *c == '-') {
-        out->sign = *c == '-' ? -1 : 1;
-        ++c;
-    }
-    while (*c == ' ' || *c == '0') {
-        ++c;
-    }
-
-    int64_t x = 0;
-    for (const char *e = c; *e != '\0'; ++e) {
-        if (is_exponent_letter(*e)) {
-            x = read_exponent(e + 1);
-            break;
-        }
-    }
-
-    // p: decimal exponent of the first significant digit.
-    int64_t p = x;
-    if (*c == '.') {
-        p = x - 1;
-        for (++c; *c == '0' || *c == ' '; ++c) {
-            if (*c == '0') {
-                p = saturate(p - 1);
-            }
-        }
-    } else if (*c != '\0') {
-        int64_t count = 0;
-        for (const char *d = c + 1; is_decimal_digit(*d) || *d == ' '; ++d) {
-            if (*d != ' ') {
-                count = std::min(count + 1, exponent_limit);
-            }
-        }
-        p = x + count;
-    }
-
-    const int64_t radix_exponent = floor_div(p, log10_radix);
+    const numeral x = scan_numeral(text);
+    // The radix digit that holds the first significant digit, and how many of the decimal
+    // digits it takes.
+    const int64_t radix_exponent = floor_div(x.exponent, log10_radix);
+    const int first_places = static_cast<int>(x.exponent - log10_radix * radix_exponent) + 1;
+    out->sign = x.sign;
     out->exponent = static_cast<int32_t>(std::clamp<int64_t>(radix_exponent, INT32_MIN, INT32_MAX));
-    // The first radix digit takes r + 1 decimal digits, every later one log10_radix.
-    int r = static_cast<int>(p - log10_radix * radix_exponent);
-
-    int16_t *digit = out->digit;
-    int k = 0;
-    int acc = 0;
-    for (;; ++c) {
-        if (*c == ' ' || *c == '.') {
-            continue;
-        }
-        if (is_decimal_digit(*c)) {
-            acc = 10 * acc + (*c - '0');
-            if (r > 0) {
-                --r;
-                continue;
-            }
-            if (k >= n) {
-                break; // truncation: the rest of the text is ignored
-            }
-            digit[k++] = static_cast<int16_t>(acc);
-            acc = 0;
-            r = log10_radix - 1;
-            continue;
-        }
-        // End of the digits: the last radix digit's missing places are zeros.
-        for (int i = 0; i <= r; ++i) {
-            acc *= 10;
-        }
-        if (k < n) {
-            digit[k] = static_cast<int16_t>(acc);
-            std::fill(digit + k + 1, digit + n, int16_t{0});
-        }
-        break;
-    }
+    pack_digits(n, log10_radix, x.digits, first_places, out->digit);
     // A leading zero digit makes the number zero. A second point among the
     // leading zeros (".0.05") lets zeros reach digit[0] ahead of later
     // non-zero digits, so clear them all: zero must have only zero digits.
-    if (digit[0] == 0) {
+    if (out->digit[0] == 0) {
         out->sign = 0;
         out->exponent = 0;
-        std::fill(digit, digit + n, int16_t{0});
+        std::fill(out->digit, out->digit + n, int16_t{0});
     }
 }
 
 extern "C" void mp_sprintf(int n, int log10_radix, const mp_number *in, char *out) {
     assert(n >= 1 && log10_radix >= 1 && log10_radix <= 4);
+    assert(is_normalised(n, radix_of(log10_radix), in));
     if (in->sign < 0) {
         *out++ = '-';
     }

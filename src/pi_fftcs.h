@@ -6,7 +6,10 @@
  * then its output. An output may be the same number as any input. Nothing
  * allocates, keeps state or reports errors beyond the documented results;
  * n >= 1, an even radix in 2 ... 32767 and normalised operands are the
- * caller's obligations (checked by assert in debug builds). */
+ * caller's obligations, asserted in debug builds: normalisation of every
+ * whole number that a routine reads, directly or in the sums and products it
+ * calls. The magnitude and digit-array kernels, which see no sign, assert only
+ * their own preconditions. */
 #ifndef TESSARY_PI_FFTCS_H
 #define TESSARY_PI_FFTCS_H
 

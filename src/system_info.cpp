@@ -41,9 +41,9 @@ bool begins_with(const char *line, const char *prefix) {
     return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
 }
 
-// Copies at most N - 1 bytes of `text` and terminates: never overruns `dest`.
-template <std::size_t N> void copy_text(char (&dest)[N], const char *text) {
-    const std::size_t length = strnlen(text, N - 1);
+// Copies at most size - 1 bytes of `text` and terminates: never overruns `dest`.
+template <std::size_t size> void copy_text(char (&dest)[size], const char *text) {
+    const std::size_t length = strnlen(text, size - 1);
     std::memcpy(dest, text, length);
     dest[length] = '\0';
 }

@@ -590,6 +590,24 @@ TEST(RealTransforms, TwoValueCasesAreExact) {
     EXPECT_EQ(s[1], 4);
 }
 
+// A length that is not a power of two of at least 2 stops at the boundary in builds with
+// assertions (rdft(12, ...) wrote past the array before); Release builds do not check.
+TEST(FftLengthDeathTest, WrongLengthsAbortWithAnAssertion) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "assertions are off in this build";
+#else
+    std::vector<double> a(64, 1.0);
+    for (int n : {-8, 0, 1, 6, 12, 48}) {
+        SCOPED_TRACE(n);
+        EXPECT_DEATH(cdft(n, 1, a.data()), "n: a power of two, at least 2");
+        for (const RealTransform &t : real_transforms) {
+            SCOPED_TRACE(t.name);
+            EXPECT_DEATH(t.apply(n, 1, a.data()), "n: a power of two, at least 2");
+        }
+    }
+#endif
+}
+
 TEST(Bitrv1, ReversesEveryIndex) {
     for (int n = 1; n <= 65536; n *= 2) {
         SCOPED_TRACE(n);
