@@ -58,8 +58,8 @@ double score_for(int digits, double seconds) {
     return std::ceil(t * t * (static_cast<double>(digits) * 5.663691143091034e-7) / seconds);
 }
 
-template <std::size_t N> void set_text(char (&buffer)[N], const char *text) {
-    std::snprintf(buffer, N, "%s", text);
+template <std::size_t size> void set_text(char (&buffer)[size], const char *text) {
+    std::snprintf(buffer, size, "%s", text);
 }
 
 struct free_deleter {
