@@ -1,5 +1,6 @@
 #include "pi_benchmark.h"
 
+#include "fftsg_h.h"
 #include "pi_fftcs.h"
 
 #include <algorithm>
@@ -221,8 +222,8 @@ void pi_calculate_internal(int digits, pi_result *result, pi_progress_callback c
     compute_pi(digits, result, callback, user_data, nullptr, nullptr);
 }
 
-void checked_driver(int digits, pi_result *result, pi_progress_callback callback,
-                    void *user_data, pi_check *check) {
+void checked_driver(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
+                    pi_check *check) {
     if (check != nullptr) {
         *check = pi_check{};
     }
@@ -336,6 +337,14 @@ extern "C" int pi_estimate_iterations(int digits) {
         return 0;
     }
     return std::clamp(log2_nfft_for(digits), 3, 22) - 2;
+}
+
+extern "C" const char *pi_simd_path(void) {
+    return fft_simd_path();
+}
+
+extern "C" const char *pi_simd_note(void) {
+    return fft_simd_note();
 }
 
 extern "C" const char *pi_get_version(void) {
