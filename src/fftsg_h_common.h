@@ -7,6 +7,8 @@
 #ifndef TESSARY_FFTSG_H_COMMON_H
 #define TESSARY_FFTSG_H_COMMON_H
 
+#include "twiddle_walk.h"
+
 #include <algorithm>
 #include <math.h>
 #include <utility>
@@ -16,12 +18,14 @@ namespace fftsg {
 // The complex-transform kernels of one instruction set, in the public signatures.
 #define FFTSG_SIZED_KERNELS(X)                                                                     \
     X(cftfsub)                                                                                     \
-    X(cftbsub) X(cftmdl1) X(cftb1st) X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2)        \
-        X(cftrec1) X(cftrec2) X(bitrv2) X(bitrv2conj)
+    X(cftbsub)                                                                                     \
+    X(cftmdl1) X(cftb1st) X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2) X(cftrec1)        \
+        X(cftrec2) X(bitrv2) X(bitrv2conj)
 #define FFTSG_FIXED_KERNELS(X)                                                                     \
     X(bitrv216)                                                                                    \
-    X(bitrv216neg) X(bitrv208) X(bitrv208neg) X(cftf161) X(cftf162) X(cftf081) X(cftf082)          \
-        X(cftf040) X(cftb040) X(cftx020)
+    X(bitrv216neg)                                                                                 \
+    X(bitrv208) X(bitrv208neg) X(cftf161) X(cftf162) X(cftf081) X(cftf082) X(cftf040) X(cftb040)   \
+        X(cftx020)
 
 struct kernel_table {
 #define FFTSG_SIZED_ENTRY(name) void (*name)(int n, double *a);
@@ -85,49 +89,7 @@ inline complex times_i(complex x) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The twiddle walk, shared by the radix-4 stages and the real, cosine and sine helpers
-
-// z(k+1) = z(k-1) + 2i sin(phi) z(k): exact for z(k) = exp(i k phi). Overwrites z(k-1).
-template <class Value> inline void twiddle_step(Value &prev, const Value &cur, double two_sin_phi) {
-    prev = prev + two_sin_phi * times_i(cur);
-}
-
-// A group of consecutive twiddles and the group that follows it.
-template <class Group> struct twiddle_run { Group current, following; };
-
-// Twiddles exp(i k phi) for k = 0, 1, 2, ..., in groups of `group` consecutive indices: the two
-// running groups take turns, Z(k + group) = Z(k - group) + 2i sin(group phi) Z(k). At every
-// multiple of `block` below `last`, both groups come afresh from `reseed(k)` (one sincos), so
-// the recurrence never runs more than a block from an exact value and its rounding drift,
-// which grows with the number of steps, stays within a few ulps. Every walk follows this one
-// convention; only the block length differs between its users.
-template <class Group, class Factor, class Reseed> class twiddle_walk {
-  public:
-    twiddle_walk(twiddle_run<Group> start, Factor two_sin, int group, int block, int last,
-                 Reseed reseed)
-        : run_(start), two_sin_(two_sin), group_(group), block_(block), last_(last),
-          reseed_(reseed) {}
-
-    const Group &current() const { return run_.current; }
-    const Group &following() const { return run_.following; }
-
-    void advance() {
-        k_ += group_;
-        if (k_ % block_ == 0 && k_ < last_) {
-            run_ = reseed_(k_);
-        } else {
-            twiddle_step(run_.current, run_.following, two_sin_);
-            std::swap(run_.current, run_.following);
-        }
-    }
-
-  private:
-    twiddle_run<Group> run_;
-    Factor two_sin_;
-    int group_, block_, last_;
-    Reseed reseed_;
-    int k_ = 0;
-};
+// Twiddles
 
 // exp(i angle) from sincos.
 inline complex unit_complex(double angle) {
