@@ -337,6 +337,7 @@ void cftmdl2(int n, double *a) {
     stage2(n, a);
 }
 
+void cftrec1(int n, double *a);
 void cftrec2(int n, double *a);
 
 // ---------------------------------------------------------------------------------------------
@@ -528,12 +529,14 @@ void cftexp2(int n, double *a) {
 }
 
 // Depth first: each quarter is finished before the next is touched, so the inner levels work
-// within one block of at most 512 doubles. The last quarter is the loop's next round.
-void cftrec1(int n, double *a) {
+// within one block of at most 512 doubles. The quarters are of kinds 1, 2, 1 and the block's
+// own kind; the last one is the loop's next round.
+template <void (*stage)(int, double *), void (*completion)(int, double *)>
+void recurse(int n, double *a) {
     for (;;) {
-        cftmdl1(n, a);
+        stage(n, a);
         if (n <= 512) {
-            cftexp1(n, a);
+            completion(n, a);
             return;
         }
         const int m = n >> 2;
@@ -545,20 +548,12 @@ void cftrec1(int n, double *a) {
     }
 }
 
+void cftrec1(int n, double *a) {
+    recurse<cftmdl1, cftexp1>(n, a);
+}
+
 void cftrec2(int n, double *a) {
-    for (;;) {
-        cftmdl2(n, a);
-        if (n <= 512) {
-            cftexp2(n, a);
-            return;
-        }
-        const int m = n >> 2;
-        cftrec1(m, a);
-        cftrec2(m, a + m);
-        cftrec1(m, a + 2 * m);
-        a += 3 * m;
-        n = m;
-    }
+    recurse<cftmdl2, cftexp2>(n, a);
 }
 
 // ---------------------------------------------------------------------------------------------
