@@ -1,758 +1,96 @@
 #include "fftsg_h.h"
 
-#include <algorithm>
+#include "fftsg_h_common.h"
+
 #include <cassert>
-#include <math.h>
-#include <utility>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 // Every routine works in place on the caller's doubles. All stages and leaves compute with the
 // forward sign W_M = exp(+2 pi i / M); the backward transform conjugates on the way in and out.
 
-namespace {
-
-constexpr double half_pi = 1.5707963267948966;
-constexpr double cos_pi_4 = 0.7071067811865476;
-constexpr double cos_pi_8 = 0.9238795325112867;
-constexpr double sin_pi_8 = 0.3826834323650898;
-constexpr double cos_pi_16 = 0.9807852804032304;
-constexpr double sin_pi_16 = 0.19509032201612828;
-constexpr double cos_3pi_16 = 0.8314696123025452;
-constexpr double sin_3pi_16 = 0.5555702330196022;
-
-// A twiddle block spans 128 doubles (64 complex indices): after that many recurrence steps
-// the stage takes a fresh value from sincos, so the recurrence's rounding drift, which grows
-// with the number of steps from the last exact seed, stays within a few ulps.
-constexpr int twiddle_block = 128;
-
-struct complex {
-    double re, im;
-};
-
-// The arithmetic on complex values runs on pairs of doubles, in one vector register where the
-// target has one (the compiler leaves the plain two-field formulas scalar). Each component is
-// computed with the operations of the scalar formula: a - b as a + (-b), a product's two terms
-// summed in either order, signs set by multiplying with exact +-1. So the transform's results
-// are the same to the bit as with scalar code.
-using double_pair = double __attribute__((vector_size(16)));
-
-inline double_pair pack(complex x) {
-    return double_pair{x.re, x.im};
-}
-inline complex unpack(double_pair v) {
-    return {v[0], v[1]};
-}
-inline double_pair swap(double_pair v) {
-    return __builtin_shufflevector(v, v, 1, 0);
-}
-inline double_pair broadcast_re(double_pair v) {
-    return __builtin_shufflevector(v, v, 0, 0);
-}
-inline double_pair broadcast_im(double_pair v) {
-    return __builtin_shufflevector(v, v, 1, 1);
-}
-
-inline complex operator+(complex x, complex y) {
-    return unpack(pack(x) + pack(y));
-}
-inline complex operator-(complex x, complex y) {
-    return unpack(pack(x) - pack(y));
-}
-// (x.re w.re - x.im w.im, x.im w.re + x.re w.im)
-inline complex operator*(complex x, complex w) {
-    const double_pair v = pack(x);
-    return unpack(v * double_pair{w.re, w.re} + swap(v) * double_pair{-w.im, w.im});
-}
-inline complex times_i(complex x) {
-    return unpack(swap(pack(x)) * double_pair{-1, 1});
-}
-// zeta = exp(i pi/4) and i zeta = exp(3i pi/4), each with two multiplications.
-inline complex times_zeta(complex x) {
-    const double_pair v = pack(x);
-    return unpack(cos_pi_4 * (broadcast_re(v) + broadcast_im(v) * double_pair{-1, 1}));
-}
-inline complex times_i_zeta(complex x) {
-    const double_pair v = pack(x);
-    return unpack(double_pair{-cos_pi_4, cos_pi_4} *
-                  (broadcast_re(v) + broadcast_im(v) * double_pair{1, -1}));
-}
-inline complex swapped(complex w) {
-    return {w.im, w.re};
-}
-inline complex swapped_negated(complex w) {
-    return {-w.im, -w.re};
-}
-
-inline complex load(const double *__restrict a, int j) {
-    return {a[j], a[j + 1]};
-}
-inline complex load_conj(const double *__restrict a, int j) {
-    return {a[j], -a[j + 1]};
-}
-inline void store(double *__restrict a, int j, complex x) {
-    a[j] = x.re;
-    a[j + 1] = x.im;
-}
-
-// The points of a leaf block, held in registers between one load and one store.
-template <int count> struct leaf_points {
-    complex p[count];
-    explicit leaf_points(const double *__restrict a) {
-        for (int k = 0; k < count; ++k) {
-            p[k] = load(a, 2 * k);
-        }
-    }
-    complex &operator[](int k) { return p[k]; }
-    void store_to(double *__restrict a) const {
-        for (int k = 0; k < count; ++k) {
-            store(a, 2 * k, p[k]);
-        }
-    }
-};
-
 // ---------------------------------------------------------------------------------------------
-// Twiddles of the radix-4 stages
-
-// z(k+1) = z(k-1) + 2i sin(phi) z(k): exact for z(k) = exp(i k phi). Overwrites z(k-1).
-inline void twiddle_step(complex &prev, complex cur, double two_sin_phi) {
-    prev.re -= two_sin_phi * cur.im;
-    prev.im += two_sin_phi * cur.re;
-}
-
-// exp(3i phi) from exp(i phi) = (c, s): cos 3phi = c - 4s^2 c, sin 3phi = 4sc^2 - s.
-inline complex triple_angle(complex w) {
-    const double q = 4 * w.im * w.re;
-    return {w.re - q * w.im, q * w.re - w.im};
-}
-
-struct twiddle_pair {
-    complex even, odd;
-};
-
-// Even and odd running twiddles from an exact start value: start and start * step.
-inline twiddle_pair seed_pair(complex start, complex step) {
-    return {start, start * step};
-}
-
-// Fresh exp(i angle) and exp(i angle) * step from sincos.
-inline twiddle_pair reseed(double angle, complex step) {
-    double s, c;
-    sincos(angle, &s, &c);
-    return seed_pair({c, s}, step);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Radix-4 butterflies on four complex values, forward sign
-
-// Kind-1: (u+v, u-v, (s+it) w1, (s-it) w3) with u, v, s, t the sums and differences of the
-// halves; w1 = w3 = 1 gives the 4-point DFT in bit-reversed order.
-inline void butterfly1(complex &x0, complex &x1, complex &x2, complex &x3) {
-    const complex u = x0 + x2, v = x1 + x3, s = x0 - x2, it = times_i(x1 - x3);
-    x0 = u + v;
-    x1 = u - v;
-    x2 = s + it;
-    x3 = s - it;
-}
-inline void butterfly1(complex &x0, complex &x1, complex &x2, complex &x3, complex w1, complex w3) {
-    const complex u = x0 + x2, v = x1 + x3, s = x0 - x2, it = times_i(x1 - x3);
-    x0 = u + v;
-    x1 = u - v;
-    x2 = (s + it) * w1;
-    x3 = (s - it) * w3;
-}
-
-// Kind-2: with p = x0 + i x2, q = x1 + i x3, m = x0 - i x2, r = x1 - i x3:
-// (w1 p + z1 q, w1 p - z1 q, w3 m + z3 r, w3 m - z3 r), where z1 = zeta w1 and z3 = i zeta w3.
-// Without twiddles it is the odd-frequency 4-point DFT in bit-reversed order.
-inline void butterfly2(complex &x0, complex &x1, complex &x2, complex &x3) {
-    const complex i2 = times_i(x2), i3 = times_i(x3);
-    const complex p = x0 + i2, q = times_zeta(x1 + i3);
-    const complex m = x0 - i2, r = times_i_zeta(x1 - i3);
-    x0 = p + q;
-    x1 = p - q;
-    x2 = m + r;
-    x3 = m - r;
-}
-inline void butterfly2(complex &x0, complex &x1, complex &x2, complex &x3, complex w1, complex z1,
-                       complex w3, complex z3) {
-    const complex i2 = times_i(x2), i3 = times_i(x3);
-    const complex p = (x0 + i2) * w1, q = (x1 + i3) * z1;
-    const complex m = (x0 - i2) * w3, r = (x1 - i3) * z3;
-    x0 = p + q;
-    x1 = p - q;
-    x2 = m + r;
-    x3 = m - r;
-}
-
-// Two-point kinds: (x0 + x1, x0 - x1) and the odd frequencies (x0 + i x1, x0 - i x1).
-inline void butterfly1(complex &x0, complex &x1) {
-    const complex t = x0 - x1;
-    x0 = x0 + x1;
-    x1 = t;
-}
-inline void butterfly2(complex &x0, complex &x1) {
-    const complex it = times_i(x1);
-    x1 = x0 - it;
-    x0 = x0 + it;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Radix-4 stages on a block of n doubles: quarter m = n/4 doubles, half quarter mh = n/8.
-// Index j (in doubles) covers the four points j, j+m, j+2m, j+3m.
-
-template <bool conjugate_input> inline complex load_input(const double *__restrict a, int j) {
-    return conjugate_input ? load_conj(a, j) : load(a, j);
-}
-
-// Loads the points j, j+m, j+2m, j+3m, applies `butterfly` to them and stores them back.
-template <bool conjugate_input = false, class Butterfly>
-inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly) {
-    complex x0 = load_input<conjugate_input>(a, j);
-    complex x1 = load_input<conjugate_input>(a, j + m);
-    complex x2 = load_input<conjugate_input>(a, j + 2 * m);
-    complex x3 = load_input<conjugate_input>(a, j + 3 * m);
-    butterfly(x0, x1, x2, x3);
-    store(a, j, x0);
-    store(a, j + m, x1);
-    store(a, j + 2 * m, x2);
-    store(a, j + 3 * m, x3);
-}
-
-template <bool conjugate_input>
-inline void stage1_at(double *__restrict a, int j, int m, complex w1, complex w3) {
-    at_quarters<conjugate_input>(a, j, m, [w1, w3](auto &...x) { butterfly1(x..., w1, w3); });
-}
-
-// Kind-1 stage: twiddles W_N^k and W_N^3k. The mirror index Q-k uses W^(Q-k) = i conj(W^k)
-// and W^(3(Q-k)) = -i conj(W^3k), so twiddles are generated only up to the middle H = Q/2.
-template <bool conjugate_input> void stage1(int n, double *__restrict a) {
-    assert(n >= 64);
-    const int mh = n >> 3;
-    const int m = 2 * mh;
-    const double unit = half_pi / m;
-    double sn, cs;
-    sincos(2 * unit, &sn, &cs);
-    const complex step{cs, sn};
-    const complex step3 = triple_angle(step);
-    const double d1 = 2 * sn, d3 = 2 * step3.im;
-    complex e1{1, 0}, o1 = step, e3{1, 0}, o3 = step3;
-
-    at_quarters<conjugate_input>(a, 0, m, [](auto &...x) { butterfly1(x...); });
-    for (int i = 0;;) {
-        const int i0 = std::min(i + twiddle_block, mh - 4);
-        for (int j = i + 2; j < i0; j += 4) {
-            stage1_at<conjugate_input>(a, j, m, o1, o3);
-            twiddle_step(e1, o1, d1);
-            twiddle_step(e3, o3, d3);
-            stage1_at<conjugate_input>(a, j + 2, m, e1, e3);
-            stage1_at<conjugate_input>(a, m - j, m, swapped(o1), swapped_negated(o3));
-            stage1_at<conjugate_input>(a, m - j - 2, m, swapped(e1), swapped_negated(e3));
-            twiddle_step(o1, e1, d1);
-            twiddle_step(o3, e3, d3);
-        }
-        if (i + twiddle_block >= mh - 4) {
-            break;
-        }
-        const twiddle_pair seed = reseed(i0 * unit, step);
-        e1 = seed.even;
-        o1 = seed.odd;
-        e3 = triple_angle(e1);
-        o3 = triple_angle(o1);
-        i = i0;
-    }
-    // Middle of the quarter: H-1, its mirror H+1, and H with W^H = exp(i pi/4).
-    stage1_at<conjugate_input>(a, mh - 2, m, o1, o3);
-    stage1_at<conjugate_input>(a, mh + 2, m, swapped(o1), swapped_negated(o3));
-    const double w = e1.re - d1 * o1.im;
-    stage1_at<conjugate_input>(a, mh, m, {w, w}, {-w, w});
-}
-
-// Running twiddles of the kind-2 stage at one index: W^k, zeta W^k, W^3k, i zeta W^3k.
-struct stage2_twiddles {
-    complex w1, z1, w3, z3;
-};
-
-inline stage2_twiddles stage2_from(complex w1, complex w3) {
-    return {w1, times_zeta(w1), w3, times_i_zeta(w3)};
-}
-
-inline void twiddle_step(stage2_twiddles &prev, const stage2_twiddles &cur, double d1, double d3) {
-    twiddle_step(prev.w1, cur.w1, d1);
-    twiddle_step(prev.z1, cur.z1, d1);
-    twiddle_step(prev.w3, cur.w3, d3);
-    twiddle_step(prev.z3, cur.z3, d3);
-}
-
-inline void stage2_at(double *__restrict a, int j, int m, complex w1, complex z1, complex w3,
-                      complex z3) {
-    at_quarters(a, j, m, [=](auto &...x) { butterfly2(x..., w1, z1, w3, z3); });
-}
-
-inline void stage2_at(double *__restrict a, int j, int m, const stage2_twiddles &t) {
-    stage2_at(a, j, m, t.w1, t.z1, t.w3, t.z3);
-}
-
-// The mirror Q-k: W^(Q-k) = zeta conj(W^k), zeta W^(Q-k) = i conj(W^k),
-// W^(3(Q-k)) = i zeta conj(W^3k), i zeta W^(3(Q-k)) = -i conj(W^3k).
-inline void stage2_mirror_at(double *__restrict a, int j, int m, const stage2_twiddles &t) {
-    stage2_at(a, j, m, swapped(t.z1), swapped(t.w1), swapped_negated(t.z3), swapped_negated(t.w3));
-}
-} // namespace
-
-extern "C" {
-
-void cftmdl1(int n, double *a) {
-    stage1<false>(n, a);
-}
-
-void cftb1st(int n, double *a) {
-    stage1<true>(n, a);
-}
-
-// Kind-2 stage: W = W_2N. Quarters 0..3 then need block transforms of kinds 1, 2, 1, 2.
-void cftmdl2(int n, double *__restrict a) {
-    assert(n >= 64);
-    const int mh = n >> 3;
-    const int m = 2 * mh;
-    const double unit = half_pi / (4 * mh);
-    double sn, cs;
-    sincos(2 * unit, &sn, &cs);
-    const complex step{cs, sn};
-    const complex step3 = triple_angle(step);
-    const double d1 = 2 * sn, d3 = 2 * step3.im;
-    stage2_twiddles even = stage2_from({1, 0}, {1, 0}), odd = stage2_from(step, step3);
-
-    at_quarters(a, 0, m, [](auto &...x) { butterfly2(x...); });
-    for (int i = 0;;) {
-        const int i0 = std::min(i + twiddle_block, mh - 4);
-        for (int j = i + 2; j < i0; j += 4) {
-            stage2_at(a, j, m, odd);
-            twiddle_step(even, odd, d1, d3);
-            stage2_at(a, j + 2, m, even);
-            stage2_mirror_at(a, m - j, m, odd);
-            stage2_mirror_at(a, m - j - 2, m, even);
-            twiddle_step(odd, even, d1, d3);
-        }
-        if (i + twiddle_block >= mh - 4) {
-            break;
-        }
-        const twiddle_pair seed = reseed(i0 * unit, step);
-        even = stage2_from(seed.even, triple_angle(seed.even));
-        odd = stage2_from(seed.odd, triple_angle(seed.odd));
-        i = i0;
-    }
-    stage2_at(a, mh - 2, m, odd);
-    stage2_mirror_at(a, mh + 2, m, odd);
-    // At H = N/8: W^H = exp(i pi/8); zeta W^H = W^3H = exp(3i pi/8); i zeta W^3H = -W^H.
-    const complex w{even.w1.re - d1 * odd.w1.im, even.w1.im + d1 * odd.w1.re};
-    stage2_at(a, mh, m, w, swapped(w), swapped(w), {-w.re, -w.im});
-}
-
-// ---------------------------------------------------------------------------------------------
-// Leaf kernels: straight-line networks with constant twiddles
-
-void cftx020(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2);
-    butterfly1(x0, x1);
-    store(a, 0, x0);
-    store(a, 2, x1);
-}
-
-void cftf040(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    butterfly1(x0, x1, x2, x3);
-    store(a, 0, x0);
-    store(a, 2, x2);
-    store(a, 4, x1);
-    store(a, 6, x3);
-}
-
-void cftb040(double *__restrict a) {
-    complex x0 = load(a, 0), x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6);
-    butterfly1(x0, x1, x2, x3);
-    store(a, 0, x0);
-    store(a, 2, x3);
-    store(a, 4, x1);
-    store(a, 6, x2);
-}
-
-// Kind-1, 8 points: stage with W_8, then 2-point quarters of kinds 1, 2, 1, 1.
-void cftf081(double *__restrict a) {
-    leaf_points<8> x(a);
-    butterfly1(x[0], x[2], x[4], x[6]);
-    {
-        const complex u = x[1] + x[5], v = x[3] + x[7], s = x[1] - x[5], it = times_i(x[3] - x[7]);
-        x[1] = u + v;
-        x[3] = u - v;
-        x[5] = times_zeta(s + it);
-        x[7] = times_i_zeta(s - it);
-    }
-    butterfly1(x[0], x[1]);
-    butterfly2(x[2], x[3]);
-    butterfly1(x[4], x[5]);
-    butterfly1(x[6], x[7]);
-    x.store_to(a);
-}
-
-// Kind-2, 8 points: stage with W_16, then 2-point quarters of kinds 1, 2, 1, 2.
-void cftf082(double *__restrict a) {
-    leaf_points<8> x(a);
-    butterfly2(x[0], x[2], x[4], x[6]);
-    butterfly2(x[1], x[3], x[5], x[7], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8},
-               {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
-    butterfly1(x[0], x[1]);
-    butterfly2(x[2], x[3]);
-    butterfly1(x[4], x[5]);
-    butterfly2(x[6], x[7]);
-    x.store_to(a);
-}
-
-// Kind-1, 16 points: stage with W_16, then 4-point quarters of kinds 1, 2, 1, 1.
-void cftf161(double *__restrict a) {
-    leaf_points<16> x(a);
-    butterfly1(x[0], x[4], x[8], x[12]);
-    butterfly1(x[1], x[5], x[9], x[13], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8});
-    {
-        const complex u = x[2] + x[10], v = x[6] + x[14], s = x[2] - x[10],
-                      it = times_i(x[6] - x[14]);
-        x[2] = u + v;
-        x[6] = u - v;
-        x[10] = times_zeta(s + it);
-        x[14] = times_i_zeta(s - it);
-    }
-    butterfly1(x[3], x[7], x[11], x[15], {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
-    butterfly1(x[0], x[1], x[2], x[3]);
-    butterfly2(x[4], x[5], x[6], x[7]);
-    butterfly1(x[8], x[9], x[10], x[11]);
-    butterfly1(x[12], x[13], x[14], x[15]);
-    x.store_to(a);
-}
-
-// Kind-2, 16 points: stage with W_32, then 4-point quarters of kinds 1, 2, 1, 2.
-void cftf162(double *__restrict a) {
-    leaf_points<16> x(a);
-    butterfly2(x[0], x[4], x[8], x[12]);
-    butterfly2(x[1], x[5], x[9], x[13], {cos_pi_16, sin_pi_16}, {sin_3pi_16, cos_3pi_16},
-               {cos_3pi_16, sin_3pi_16}, {-cos_pi_16, sin_pi_16});
-    butterfly2(x[2], x[6], x[10], x[14], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8},
-               {sin_pi_8, cos_pi_8}, {-cos_pi_8, -sin_pi_8});
-    butterfly2(x[3], x[7], x[11], x[15], {cos_3pi_16, sin_3pi_16}, {sin_pi_16, cos_pi_16},
-               {-sin_pi_16, cos_pi_16}, {-sin_3pi_16, -cos_3pi_16});
-    butterfly1(x[0], x[1], x[2], x[3]);
-    butterfly2(x[4], x[5], x[6], x[7]);
-    butterfly1(x[8], x[9], x[10], x[11]);
-    butterfly2(x[12], x[13], x[14], x[15]);
-    x.store_to(a);
-}
-
-void cftfx41(int n, double *a) {
-    if (n == 128) {
-        cftf161(a);
-        cftf162(a + 32);
-        cftf161(a + 64);
-        cftf161(a + 96);
-    } else {
-        cftf081(a);
-        cftf082(a + 16);
-        cftf081(a + 32);
-        cftf081(a + 48);
-    }
-}
-
-void cftfx42(int n, double *a) {
-    if (n == 128) {
-        cftf161(a);
-        cftf162(a + 32);
-        cftf161(a + 64);
-        cftf162(a + 96);
-    } else {
-        cftf081(a);
-        cftf082(a + 16);
-        cftf081(a + 32);
-        cftf082(a + 48);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Completion of blocks after their first stage. Within a block of n doubles, a kind-1 stage
-// leaves quarters of kinds 1, 2, 1, 1 and a kind-2 stage quarters of kinds 1, 2, 1, 2.
-
-// Level by level over sub-blocks of l doubles: those at k + j are kind 2, all others kind 1.
-void cftexp1(int n, double *a) {
-    int l = n >> 2;
-    for (; l > 128; l >>= 2) {
-        for (int k = l; k < n; k <<= 2) {
-            for (int j = k - l; j < n; j += 4 * k) {
-                cftmdl1(l, a + j);
-                cftmdl2(l, a + k + j);
-                cftmdl1(l, a + 2 * k + j);
-            }
-        }
-        cftmdl1(l, a + n - l);
-    }
-    for (int k = l; k < n; k <<= 2) {
-        for (int j = k - l; j < n; j += 4 * k) {
-            cftmdl1(l, a + j);
-            cftfx41(l, a + j);
-            cftmdl2(l, a + k + j);
-            cftfx42(l, a + k + j);
-            cftmdl1(l, a + 2 * k + j);
-            cftfx41(l, a + 2 * k + j);
-        }
-    }
-    cftmdl1(l, a + n - l);
-    cftfx41(l, a + n - l);
-}
-
-// The two halves of a kind-2 block share one pattern of kinds; each level is walked in both.
-void cftexp2(int n, double *a) {
-    const int m = n >> 1;
-    int l = n >> 2;
-    for (; l > 128; l >>= 2) {
-        for (int k = l; k < m; k <<= 2) {
-            for (int j = k - l; j < m; j += 2 * k) {
-                cftmdl1(l, a + j);
-                cftmdl1(l, a + m + j);
-            }
-            for (int j = 2 * k - l; j < m; j += 4 * k) {
-                cftmdl2(l, a + j);
-                cftmdl2(l, a + m + j);
-            }
-        }
-    }
-    for (int k = l; k < m; k <<= 2) {
-        for (int j = k - l; j < m; j += 2 * k) {
-            cftmdl1(l, a + j);
-            cftfx41(l, a + j);
-            cftmdl1(l, a + m + j);
-            cftfx41(l, a + m + j);
-        }
-        for (int j = 2 * k - l; j < m; j += 4 * k) {
-            cftmdl2(l, a + j);
-            cftfx42(l, a + j);
-            cftmdl2(l, a + m + j);
-            cftfx42(l, a + m + j);
-        }
-    }
-}
-
-// Depth first: each quarter is finished before the next is touched, so the inner levels work
-// within one block of at most 512 doubles. The last quarter is the loop's next round.
-void cftrec1(int n, double *a) {
-    for (;;) {
-        cftmdl1(n, a);
-        if (n <= 512) {
-            cftexp1(n, a);
-            return;
-        }
-        const int m = n >> 2;
-        cftrec1(m, a);
-        cftrec2(m, a + m);
-        cftrec1(m, a + 2 * m);
-        a += 3 * m;
-        n = m;
-    }
-}
-
-void cftrec2(int n, double *a) {
-    for (;;) {
-        cftmdl2(n, a);
-        if (n <= 512) {
-            cftexp2(n, a);
-            return;
-        }
-        const int m = n >> 2;
-        cftrec1(m, a);
-        cftrec2(m, a + m);
-        cftrec1(m, a + 2 * m);
-        a += 3 * m;
-        n = m;
-    }
-}
-
-} // extern "C"
-
-// ---------------------------------------------------------------------------------------------
-// Bit reversal
+// The instruction-set path, chosen once per process
 
 namespace {
 
-// Next value of a counter that counts in reversed bit order; top is the highest bit.
-inline int reversed_increment(int r, int top) {
-    int h = top;
-    r ^= h;
-    while (r < h) {
-        h >>= 1;
-        r ^= h;
-    }
-    return r;
+struct simd_path {
+    const char *name;
+    const fftsg::kernel_table *kernels;
+    bool (*supported)();
+};
+
+#ifdef TESSARY_FFT_X86_PATHS
+// The processor and the operating system (which must save the wide registers) both support it.
+bool has_avx2() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+bool has_avx512() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl") && has_avx2();
+}
+#endif
+bool everywhere() {
+    return true;
 }
 
-// Exchanges elements p and q (element indices; an element is `width` doubles), conjugating
-// both when asked.
-template <int width, bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
-    p *= width;
-    q *= width;
-    for (int i = 0; i < width; ++i) {
-        const double x = a[p + i], y = a[q + i];
-        const bool negate = conjugate && i == 1;
-        a[p + i] = negate ? -y : y;
-        a[q + i] = negate ? -x : x;
-    }
-}
+// Fastest first; the baseline runs on every processor of the architecture.
+constexpr simd_path simd_paths[] = {
+#ifdef TESSARY_FFT_X86_PATHS
+    {"avx512", &fftsg::kernels_avx512, has_avx512},
+    {"avx2", &fftsg::kernels_avx2, has_avx2},
+#endif
+    {"baseline", &fftsg::kernels_baseline, everywhere},
+};
 
-// Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
-// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). A pair of
-// middle values mid != rev(mid) gives four exchanges, one for each choice of t and l; for
-// mid = rev(mid) only (0, mid, 1) and (1, mid, 0) move, while (0, mid, 0) and (1, mid, 1) stay
-// (and are conjugated in place if asked).
-// The middle values are walked in tiles, mid = (h, c, lo) with h and lo of up to two bits and
-// rev(mid) = (rev lo, rev c, rev h), so that one tile touches only a few short runs of memory
-// (measured: up to twice as fast as a plain walk; larger tiles were slower). A centre c is
-// visited only when c <= rev(c): for c < rev(c) every exchange of the tile is done there; for
-// c = rev(c) the tile pairs with itself and each pair is taken once.
-template <int width, bool conjugate> void bit_reverse(int count, double *__restrict a) {
-    if (count < 4) {
-        return;
+struct simd_choice {
+    const simd_path *path;
+    const char *note; // why TESSARY_SIMD was not followed, or null
+};
+
+// The fastest supported path, unless TESSARY_SIMD names another one. A name this build does
+// not know, or a path the processor lacks, falls back to the fastest path with a note: the
+// engine never prints, so the front ends report it.
+simd_choice choose_simd_path() {
+    __builtin_cpu_init();
+    const simd_path *fastest = simd_paths;
+    while (!fastest->supported()) {
+        ++fastest;
     }
-    int middle_bits = 0;
-    while ((4 << middle_bits) < count) {
-        ++middle_bits;
+    const char *forced = std::getenv("TESSARY_SIMD");
+    if (forced == nullptr || *forced == '\0') {
+        return {fastest, nullptr};
     }
-    const int tile_bits = std::min(2, middle_bits / 2);
-    const int tile = 1 << tile_bits;
-    const int centres = 1 << (middle_bits - 2 * tile_bits);
-    const int high_shift = middle_bits - tile_bits;
-    const int half = count >> 1;
-    for (int c = 0, rc = 0; c < centres; ++c, rc = reversed_increment(rc, centres >> 1)) {
-        if (c > rc) {
-            continue;
-        }
-        for (int h = 0, rh = 0; h < tile; ++h, rh = reversed_increment(rh, tile >> 1)) {
-            for (int lo = 0, rl = 0; lo < tile; ++lo, rl = reversed_increment(rl, tile >> 1)) {
-                const int mid = (h << high_shift) | (c << tile_bits) | lo;
-                const int rev = (rl << high_shift) | (rc << tile_bits) | rh;
-                const int p = 2 * mid, q = 2 * rev;
-                if (c < rc || mid < rev) {
-                    exchange<width, conjugate>(a, p, q);
-                    exchange<width, conjugate>(a, p + half + 1, q + half + 1);
-                    exchange<width, conjugate>(a, p + 1, q + half);
-                    exchange<width, conjugate>(a, p + half, q + 1);
-                } else if (mid == rev) {
-                    exchange<width, conjugate>(a, p + 1, p + half);
-                    if (conjugate) {
-                        a[width * p + 1] = -a[width * p + 1];
-                        a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
-                    }
-                }
+    static char note[200];
+    for (const simd_path &path : simd_paths) {
+        if (std::strcmp(forced, path.name) == 0) {
+            if (path.supported()) {
+                return {&path, nullptr};
             }
+            std::snprintf(note, sizeof note, "TESSARY_SIMD=%s: this processor lacks it; running %s",
+                          path.name, fastest->name);
+            return {fastest, note};
         }
     }
-}
-
-} // namespace
-
-extern "C" {
-
-void bitrv2(int n, double *a) {
-    bit_reverse<2, false>(n >> 1, a);
-}
-
-void bitrv2conj(int n, double *a) {
-    bit_reverse<2, true>(n >> 1, a);
-}
-
-void bitrv216(double *a) {
-    exchange<2, false>(a, 1, 8);
-    exchange<2, false>(a, 2, 4);
-    exchange<2, false>(a, 3, 12);
-    exchange<2, false>(a, 5, 10);
-    exchange<2, false>(a, 7, 14);
-    exchange<2, false>(a, 11, 13);
-}
-
-void bitrv208(double *a) {
-    exchange<2, false>(a, 1, 4);
-    exchange<2, false>(a, 3, 6);
-}
-
-// Position k takes element rev_16((16 - k) mod 16): the forward 16-point kernel's output read
-// at negated frequencies.
-void bitrv216neg(double *__restrict a) {
-    const complex x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6), x4 = load(a, 8);
-    const complex x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14), x8 = load(a, 16);
-    const complex x9 = load(a, 18), x10 = load(a, 20), x11 = load(a, 22), x12 = load(a, 24);
-    const complex x13 = load(a, 26), x14 = load(a, 28), x15 = load(a, 30);
-    store(a, 2, x15);
-    store(a, 4, x7);
-    store(a, 6, x11);
-    store(a, 8, x3);
-    store(a, 10, x13);
-    store(a, 12, x5);
-    store(a, 14, x9);
-    store(a, 16, x1);
-    store(a, 18, x14);
-    store(a, 20, x6);
-    store(a, 22, x10);
-    store(a, 24, x2);
-    store(a, 26, x12);
-    store(a, 28, x4);
-    store(a, 30, x8);
-}
-
-// Position k takes element rev_8((8 - k) mod 8).
-void bitrv208neg(double *__restrict a) {
-    const complex x1 = load(a, 2), x2 = load(a, 4), x3 = load(a, 6), x4 = load(a, 8);
-    const complex x5 = load(a, 10), x6 = load(a, 12), x7 = load(a, 14);
-    store(a, 2, x7);
-    store(a, 4, x3);
-    store(a, 6, x5);
-    store(a, 8, x1);
-    store(a, 10, x6);
-    store(a, 12, x2);
-    store(a, 14, x4);
-}
-
-} // extern "C"
-
-// ---------------------------------------------------------------------------------------------
-// Drivers
-
-namespace {
-
-// After the first stage of a block of more than 32 doubles: its quarters, kinds 1, 2, 1, 1.
-void finish_kind1(int n, double *a) {
-    if (n > 512) {
-        const int m = n >> 2;
-        cftrec1(m, a);
-        cftrec2(m, a + m);
-        cftrec1(m, a + 2 * m);
-        cftrec1(m, a + 3 * m);
-    } else if ((n >> 2) > 32) {
-        cftexp1(n, a);
-    } else {
-        cftfx41(n, a);
+    char names[64] = "";
+    for (const simd_path &path : simd_paths) {
+        std::snprintf(names + std::strlen(names), sizeof names - std::strlen(names), "%s%s",
+                      path.name == simd_paths[0].name ? "" : ", ", path.name);
     }
+    std::snprintf(note, sizeof note,
+                  "TESSARY_SIMD=%.40s: not a path of this build (%s); running %s", forced, names,
+                  fastest->name);
+    return {fastest, note};
 }
 
-// The forward and backward drivers by size. Backward is conj(F(conj x)): the first stage reads
-// the conjugate and the final permutation conjugates; the small sizes read the forward result
-// at negated indices instead.
-template <bool backward> void complex_transform(int n, double *a) {
-    if (n > 32) {
-        backward ? cftb1st(n, a) : cftmdl1(n, a);
-        finish_kind1(n, a);
-        backward ? bitrv2conj(n, a) : bitrv2(n, a);
-    } else if (n == 32) {
-        cftf161(a);
-        backward ? bitrv216neg(a) : bitrv216(a);
-    } else if (n > 8) {
-        cftf081(a);
-        backward ? bitrv208neg(a) : bitrv208(a);
-    } else if (n == 8) {
-        backward ? cftb040(a) : cftf040(a);
-    } else if (n == 4) {
-        cftx020(a);
-    }
+const simd_choice &active_simd() {
+    static const simd_choice choice = choose_simd_path();
+    return choice;
+}
+
+const fftsg::kernel_table &kernels() {
+    return *active_simd().path->kernels;
 }
 
 // The lengths the public transforms accept: a power of two, and at least 2, which is one
@@ -765,13 +103,26 @@ constexpr bool valid_length(int n) {
 
 extern "C" {
 
-void cftfsub(int n, double *a) {
-    complex_transform<false>(n, a);
+const char *fft_simd_path(void) {
+    return active_simd().path->name;
 }
 
-void cftbsub(int n, double *a) {
-    complex_transform<true>(n, a);
+const char *fft_simd_note(void) {
+    return active_simd().note;
 }
+
+#define FFTSG_SIZED_WRAPPER(name)                                                                  \
+    void name(int n, double *a) {                                                                  \
+        kernels().name(n, a);                                                                      \
+    }
+#define FFTSG_FIXED_WRAPPER(name)                                                                  \
+    void name(double *a) {                                                                         \
+        kernels().name(a);                                                                         \
+    }
+FFTSG_SIZED_KERNELS(FFTSG_SIZED_WRAPPER)
+FFTSG_FIXED_KERNELS(FFTSG_FIXED_WRAPPER)
+#undef FFTSG_SIZED_WRAPPER
+#undef FFTSG_FIXED_WRAPPER
 
 void cdft(int n, int sign, double *a) {
     assert(valid_length(n) && "n: a power of two, at least 2");
@@ -791,15 +142,10 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-// The real-DFT twiddles run over j in blocks of 256 doubles (128 twiddles from one seed), the
-// cosine/sine twiddles over j in blocks of 128: both keep the recurrence within about a hundred
-// steps of a sincos value, so its drift stays at a few ulps.
-constexpr int real_twiddle_block = 256;
+// The real-DFT and the cosine/sine twiddle walks take a fresh value every 128 indices: both keep
+// the recurrence within about a hundred steps of a sincos value, so its drift stays at a few ulps.
+constexpr int real_twiddle_block = 128;
 constexpr int cosine_twiddle_block = 128;
-
-inline complex halved(complex z) {
-    return {0.5 * z.re, 0.5 * z.im};
-}
 
 // Splits the complex transform of n/2 points into the real DFT of n values (forward) or merges
 // it back (backward), pairing index j with k = n - j. The running twiddle at j holds
@@ -816,34 +162,27 @@ template <bool backward> inline void real_pair_at(double *__restrict a, int n, i
     a[k + 1] -= yi;
 }
 
+// Index k = (n/2 - j)/2 of the walk carries 1/2 exp(2 pi i k/n) = 1/2 (sin, cos)(pi j/n).
 template <bool backward> void real_split(int n, double *__restrict a) {
     assert(n >= 8);
     const double unit = pi / n;
     double s, c;
     sincos(unit, &s, &c);
-    const double d = 4 * s * c; // 2 sin(2 pi/n)
-    const complex step{1 - 2 * s * s, 2 * s * c};
-    complex even{0.5, 0}, odd{0.5 - s * s, s * c}; // at j = n/2 and n/2 - 2
-    for (int i = n >> 1;;) {
-        const int i0 = std::max(i, real_twiddle_block + 4) - real_twiddle_block;
-        for (int j = i - 4; j >= i0; j -= 4) {
-            real_pair_at<backward>(a, n, j + 2, odd);
-            twiddle_step(even, odd, d);
-            real_pair_at<backward>(a, n, j, even);
-            twiddle_step(odd, even, d);
-        }
-        if (i <= real_twiddle_block + 4) {
-            break;
-        }
-        // (sin, cos) of pi i0/n is (cos, sin) of the rotation angle pi/2 - pi i0/n.
+    const complex step{1 - 2 * s * s, 2 * s * c}; // exp(2 pi i/n)
+    const int half = n >> 1;
+    // (sin, cos) of pi j/n is (cos, sin) of the rotation angle pi/2 - pi j/n.
+    const auto reseed = [=](int k) {
         double s0, c0;
-        sincos(i0 * unit, &s0, &c0);
-        const twiddle_pair seed = seed_pair({s0, c0}, step);
-        even = halved(seed.even);
-        odd = halved(seed.odd);
-        i = i0;
+        sincos((half - 2 * k) * unit, &s0, &c0);
+        const complex z{s0, c0};
+        return twiddle_run<complex>{0.5 * z, 0.5 * (z * step)};
+    };
+    twiddle_walk walk(twiddle_run<complex>{{0.5, 0}, {0.5 - s * s, s * c}}, 4 * s * c, 1,
+                      real_twiddle_block, (n >> 2) - 1, reseed);
+    for (int k = 1; k < n >> 2; ++k) {
+        walk.advance();
+        real_pair_at<backward>(a, n, half - 2 * k, walk.current());
     }
-    real_pair_at<backward>(a, n, 2, odd);
 }
 
 // The cosine/sine twiddles e(j) = (cos + sin)/2 and f(j) = (cos - sin)/2 of pi j/(2n) form the
@@ -865,32 +204,21 @@ template <bool sine> inline void cosine_pair_at(double *__restrict a, int n, int
 }
 
 template <bool sine> void cosine_twiddles(int n, double *__restrict a) {
-    assert(n >= 4);
+    assert(n >= 8);
     const int m = n >> 1;
     const double unit = half_pi / n;
-    double s, c;
-    sincos(unit, &s, &c);
-    const complex step{c, s};
-    const double d = 2 * s;
-    complex even = cosine_twiddle({1, 0}), odd = cosine_twiddle(step);
-    for (int i = 0;;) {
-        const int i0 = std::min(i + cosine_twiddle_block, m - 2);
-        for (int j = i + 2; j <= i0; j += 2) {
-            cosine_pair_at<sine>(a, n, j - 1, odd);
-            twiddle_step(even, odd, d);
-            cosine_pair_at<sine>(a, n, j, even);
-            twiddle_step(odd, even, d);
-        }
-        if (i + cosine_twiddle_block >= m - 2) {
-            break;
-        }
-        const twiddle_pair seed = reseed(i0 * unit, step);
-        even = cosine_twiddle(seed.even);
-        odd = cosine_twiddle(seed.odd);
-        i = i0;
+    const complex step = unit_complex(unit);
+    const auto reseed = [=](int j) {
+        const complex e = unit_complex(j * unit);
+        return twiddle_run<complex>{cosine_twiddle(e), cosine_twiddle(e * step)};
+    };
+    twiddle_walk walk(twiddle_run<complex>{cosine_twiddle({1, 0}), cosine_twiddle(step)},
+                      2 * step.im, 1, cosine_twiddle_block, m - 1, reseed);
+    for (int j = 1; j < m; ++j) {
+        walk.advance();
+        cosine_pair_at<sine>(a, n, j, walk.current());
     }
-    cosine_pair_at<sine>(a, n, m - 1, odd);
-    a[m] *= even.im + d * odd.re; // e(m) = cos(pi/4), one more step
+    a[m] *= walk.following().im; // e(m) = cos(pi/4), one more step
 }
 
 // n <= 4: e(1), f(1) of pi/8 and e(m) = cos(pi/4) as constants.

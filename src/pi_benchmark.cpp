@@ -1,5 +1,6 @@
 #include "pi_benchmark.h"
 
+#include "fftsg_h.h"
 #include "pi_fftcs.h"
 #include "pi_reference_table.h"
 
@@ -567,6 +568,14 @@ extern "C" int pi_estimate_iterations(int digits) {
         return 0;
     }
     return std::clamp(log2_nfft_for(digits), 3, 22) - 2;
+}
+
+extern "C" const char *pi_simd_path(void) {
+    return fft_simd_path();
+}
+
+extern "C" const char *pi_simd_note(void) {
+    return fft_simd_note();
 }
 
 extern "C" const char *pi_get_version(void) {

@@ -40,6 +40,12 @@ void pi_cleanup(void);
 
 /* ---- For tessary-cli and the tests: not part of the engine's public interface ---- */
 
+/* The instruction-set path the computation runs on ("baseline", "avx2" or "avx512"), and
+ * null or an English note when TESSARY_SIMD asked for a path that is not available here.
+ * A score is a benchmark of the path it ran on. */
+const char *pi_simd_path(void);
+const char *pi_simd_note(void);
+
 /* Size of the five-run benchmark. */
 enum { pi_benchmark_runs = 5, pi_benchmark_digits = 8388608 };
 

@@ -1,6 +1,7 @@
 #include "pi_fftcs.h"
 
 #include "fftsg_h.h"
+#include "twiddle_walk.h"
 
 #include <algorithm>
 #include <cassert>
@@ -444,6 +445,12 @@ inline complex operator*(complex x, complex y) {
 inline complex operator+(complex x, complex y) {
     return {x.re + y.re, x.im + y.im};
 }
+inline complex operator*(double s, complex x) {
+    return {s * x.re, s * x.im};
+}
+inline complex times_i(complex x) {
+    return {-x.im, x.re};
+}
 inline complex load(const double *a, int j) {
     return {a[j], a[j + 1]};
 }
@@ -496,54 +503,34 @@ inline bin_pair split_stored(double *x, int j, int k, twiddle w) {
     return p;
 }
 
-// Twiddles walk j downwards by the two-term recurrence
-//   w(j-2) = w(j+2) + 2 sin(2 theta) * (wi(j), 0.5 - wr(j)),
-// exact in real arithmetic. Its rounding grows with the number of steps, so
-// it is reseeded from sincos every 128 pairs, which keeps the twiddles within
-// a few ulps (the radix test sees the effect).
-struct twiddle_recurrence {
-    twiddle prev, cur;
-    double two_sin_2theta;
-
-    void step() {
-        const twiddle next{prev.wr + two_sin_2theta * cur.wi,
-                           prev.wi + two_sin_2theta * (0.5 - cur.wr)};
-        prev = cur;
-        cur = next;
-    }
-};
-
 constexpr double pi = 3.141592653589793;
+// The twiddle walk takes a fresh value from sincos every 128 pairs, which keeps the twiddles
+// within a few ulps (the radix test sees the effect).
 constexpr int pairs_per_seed = 128;
 
-// Calls pair_op(j, nfft - j, twiddle of j) for j = nfft/2 - 2, nfft/2 - 4, ..., 2.
+// Calls pair_op(j, nfft - j, twiddle of j) for j = nfft/2 - 2, nfft/2 - 4, ..., 2. Step k =
+// (nfft/2 - j)/2 of the walk carries z = (0.5 - wr, wi) = 1/2 exp(2i k theta).
 template <class PairOp> inline void for_each_bin_pair(int nfft, PairOp pair_op) {
     const double theta = pi / nfft;
     double s = 0;
     double c = 0;
     sincos(theta, &s, &c);
-    const double cos_2theta = 1 - 2 * s * s;
-    const double sin_2theta = 2 * s * c;
-    // At j = nfft/2 both twiddles vanish; at nfft/2 - 2 they are (s^2, s c).
-    twiddle_recurrence w{{0, 0}, {s * s, s * c}, 4 * s * c};
-    int top = nfft / 2;
-    for (;;) {
-        const int stop = std::max(top, 2 * pairs_per_seed + 2) - 2 * pairs_per_seed;
-        for (int j = top - 2; j >= stop; j -= 2) {
-            pair_op(j, nfft - j, w.cur);
-            w.step();
-        }
-        if (stop == 2) {
-            return;
-        }
-        // Reseed at j0 = stop: exact values there and at j0 - 2.
+    const complex step{1 - 2 * s * s, 2 * s * c};
+    const int half = nfft / 2;
+    // (sin, cos) of j theta is (cos, sin) of the walk's angle pi/2 - j theta.
+    const auto reseed = [=](int k) {
         double sj = 0;
         double cj = 0;
-        sincos(stop * theta, &sj, &cj);
-        w.prev = {0.5 - 0.5 * sj, 0.5 * cj};
-        w.cur = {0.5 + 0.5 * (sin_2theta * cj - cos_2theta * sj),
-                 0.5 * (cj * cos_2theta + sj * sin_2theta)};
-        top = stop;
+        sincos((half - 2 * k) * theta, &sj, &cj);
+        const complex z{0.5 * sj, 0.5 * cj};
+        return twiddle_run<complex>{z, z * step};
+    };
+    twiddle_walk walk(twiddle_run<complex>{{0.5, 0}, {0.5 - s * s, s * c}}, 4 * s * c, 1,
+                      pairs_per_seed, nfft / 4 - 1, reseed);
+    for (int k = 1; k < nfft / 4; ++k) {
+        walk.advance();
+        const complex z = walk.current();
+        pair_op(half - 2 * k, nfft - half + 2 * k, twiddle{0.5 - z.re, z.im});
     }
 }
 

@@ -1,0 +1,179 @@
+// Internal to the FFT package: what the transform kernels (compiled once per instruction set,
+// see fftsg_h_kernels.cpp) share with the public entry points and the real transforms.
+//
+// Everything below except the kernel table has internal linkage on purpose: each translation
+// unit is compiled for its own instruction set and must keep its own copies, or the linker
+// could hand an AVX-512 copy of a helper to the baseline code.
+#ifndef TESSARY_FFTSG_H_COMMON_H
+#define TESSARY_FFTSG_H_COMMON_H
+
+#include "twiddle_walk.h"
+
+#include <algorithm>
+#include <math.h>
+#include <utility>
+
+namespace fftsg {
+
+// The complex-transform kernels of one instruction set, in the public signatures.
+#define FFTSG_SIZED_KERNELS(X)                                                                     \
+    X(cftfsub)                                                                                     \
+    X(cftbsub)                                                                                     \
+    X(cftmdl1) X(cftb1st) X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2) X(cftrec1)        \
+        X(cftrec2) X(bitrv2) X(bitrv2conj)
+#define FFTSG_FIXED_KERNELS(X)                                                                     \
+    X(bitrv216)                                                                                    \
+    X(bitrv216neg)                                                                                 \
+    X(bitrv208) X(bitrv208neg) X(cftf161) X(cftf162) X(cftf081) X(cftf082) X(cftf040) X(cftb040)   \
+        X(cftx020)
+
+struct kernel_table {
+#define FFTSG_SIZED_ENTRY(name) void (*name)(int n, double *a);
+#define FFTSG_FIXED_ENTRY(name) void (*name)(double *a);
+    FFTSG_SIZED_KERNELS(FFTSG_SIZED_ENTRY)
+    FFTSG_FIXED_KERNELS(FFTSG_FIXED_ENTRY)
+#undef FFTSG_SIZED_ENTRY
+#undef FFTSG_FIXED_ENTRY
+};
+
+extern const kernel_table kernels_baseline;
+#ifdef TESSARY_FFT_X86_PATHS
+extern const kernel_table kernels_avx2;   // AVX2 with FMA: two complex values per register
+extern const kernel_table kernels_avx512; // AVX-512 F/DQ/VL: four complex values per register
+#endif
+
+} // namespace fftsg
+
+namespace {
+
+constexpr double half_pi = 1.5707963267948966;
+constexpr double cos_pi_4 = 0.7071067811865476;
+
+struct complex {
+    double re, im;
+};
+
+// The arithmetic on complex values runs on pairs of doubles, in one vector register where the
+// target has one (the compiler leaves the plain two-field formulas scalar). Each component is
+// computed with the operations of the scalar formula: a - b as a + (-b), a product's two terms
+// summed in either order, signs set by multiplying with exact +-1. So on the baseline path
+// the results are the same to the bit as with scalar code.
+using double_pair = double __attribute__((vector_size(16)));
+
+inline double_pair pack(complex x) {
+    return double_pair{x.re, x.im};
+}
+inline complex unpack(double_pair v) {
+    return {v[0], v[1]};
+}
+inline double_pair swap(double_pair v) {
+    return __builtin_shufflevector(v, v, 1, 0);
+}
+
+inline complex operator+(complex x, complex y) {
+    return unpack(pack(x) + pack(y));
+}
+inline complex operator-(complex x, complex y) {
+    return unpack(pack(x) - pack(y));
+}
+// (x.re w.re - x.im w.im, x.im w.re + x.re w.im)
+inline complex operator*(complex x, complex w) {
+    const double_pair v = pack(x);
+    return unpack(v * double_pair{w.re, w.re} + swap(v) * double_pair{-w.im, w.im});
+}
+inline complex operator*(double s, complex x) {
+    return unpack(s * pack(x));
+}
+inline complex times_i(complex x) {
+    return unpack(swap(pack(x)) * double_pair{-1, 1});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Twiddles
+
+// exp(i angle) from sincos.
+inline complex unit_complex(double angle) {
+    double s, c;
+    sincos(angle, &s, &c);
+    return {c, s};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bit reversal
+
+// Next value of a counter that counts in reversed bit order; top is the highest bit.
+inline int reversed_increment(int r, int top) {
+    int h = top;
+    r ^= h;
+    while (r < h) {
+        h >>= 1;
+        r ^= h;
+    }
+    return r;
+}
+
+// Exchanges elements p and q (element indices; an element is `width` doubles), conjugating
+// both when asked.
+template <int width, bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
+    p *= width;
+    q *= width;
+    for (int i = 0; i < width; ++i) {
+        const double x = a[p + i], y = a[q + i];
+        const bool negate = conjugate && i == 1;
+        a[p + i] = negate ? -y : y;
+        a[q + i] = negate ? -x : x;
+    }
+}
+
+// Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
+// (t, mid, l): top bit, middle bits, low bit; its reversal is (l, rev(mid), t). A pair of
+// middle values mid != rev(mid) gives four exchanges, one for each choice of t and l; for
+// mid = rev(mid) only (0, mid, 1) and (1, mid, 0) move, while (0, mid, 0) and (1, mid, 1) stay
+// (and are conjugated in place if asked).
+// The middle values are walked in tiles, mid = (h, c, lo) with h and lo of up to two bits and
+// rev(mid) = (rev lo, rev c, rev h), so that one tile touches only a few short runs of memory
+// (measured: up to twice as fast as a plain walk; larger tiles were slower). A centre c is
+// visited only when c <= rev(c): for c < rev(c) every exchange of the tile is done there; for
+// c = rev(c) the tile pairs with itself and each pair is taken once.
+template <int width, bool conjugate> void bit_reverse(int count, double *__restrict a) {
+    if (count < 4) {
+        return;
+    }
+    int middle_bits = 0;
+    while ((4 << middle_bits) < count) {
+        ++middle_bits;
+    }
+    const int tile_bits = std::min(2, middle_bits / 2);
+    const int tile = 1 << tile_bits;
+    const int centres = 1 << (middle_bits - 2 * tile_bits);
+    const int high_shift = middle_bits - tile_bits;
+    const int half = count >> 1;
+    for (int c = 0, rc = 0; c < centres; ++c, rc = reversed_increment(rc, centres >> 1)) {
+        if (c > rc) {
+            continue;
+        }
+        for (int h = 0, rh = 0; h < tile; ++h, rh = reversed_increment(rh, tile >> 1)) {
+            for (int lo = 0, rl = 0; lo < tile; ++lo, rl = reversed_increment(rl, tile >> 1)) {
+                const int mid = (h << high_shift) | (c << tile_bits) | lo;
+                const int rev = (rl << high_shift) | (rc << tile_bits) | rh;
+                const int p = 2 * mid, q = 2 * rev;
+                if (c < rc || mid < rev) {
+                    exchange<width, conjugate>(a, p, q);
+                    exchange<width, conjugate>(a, p + half + 1, q + half + 1);
+                    exchange<width, conjugate>(a, p + 1, q + half);
+                    exchange<width, conjugate>(a, p + half, q + 1);
+                } else if (mid == rev) {
+                    exchange<width, conjugate>(a, p + 1, p + half);
+                    if (conjugate) {
+                        a[width * p + 1] = -a[width * p + 1];
+                        a[width * (p + half + 1) + 1] = -a[width * (p + half + 1) + 1];
+                    }
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+#endif
