@@ -1,6 +1,7 @@
 #include "cli/interrupt.h"
 
 #include <csignal>
+#include <exception>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -33,14 +34,20 @@ void watch_interrupts() {
         sigemptyset(&interrupt);
         sigaddset(&interrupt, SIGINT);
         pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-        std::thread([interrupt] {
-            for (;;) {
-                int signal = 0;
-                if (sigwait(&interrupt, &signal) == 0) {
-                    run_handler();
+        try {
+            std::thread([interrupt] {
+                for (;;) {
+                    int signal = 0;
+                    if (sigwait(&interrupt, &signal) == 0) {
+                        run_handler();
+                    }
                 }
-            }
-        }).detach();
+            }).detach();
+        } catch (const std::exception &) {
+            // Without a watcher (no memory for it or its stack), Ctrl-C ends the program the
+            // default way.
+            pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+        }
     });
 }
 
