@@ -13,12 +13,6 @@
 
 namespace {
 
-using wall_clock = std::chrono::steady_clock;
-
-double seconds_since(wall_clock::time_point start) {
-    return std::chrono::duration<double>(wall_clock::now() - start).count();
-}
-
 // What the timing driver needs to know about the thread it runs on.
 struct thread_context {
     pi_driver inner;

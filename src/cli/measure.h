@@ -5,11 +5,19 @@
 
 #include "pi_benchmark.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 class progress_bar;
+
+using wall_clock = std::chrono::steady_clock;
+
+// Seconds on the wall clock since `start`.
+inline double seconds_since(wall_clock::time_point start) {
+    return std::chrono::duration<double>(wall_clock::now() - start).count();
+}
 
 // One finished computation as the front end saw it.
 struct computation_record {

@@ -1,5 +1,7 @@
 #include "cli/stress.h"
 
+#include "cli/measure.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -9,12 +11,6 @@
 #include <thread>
 
 namespace {
-
-using wall_clock = std::chrono::steady_clock;
-
-double seconds_since(wall_clock::time_point start) {
-    return std::chrono::duration<double>(wall_clock::now() - start).count();
-}
 
 // Shared by the workers and the caller, and kept alive by the last of them: after an
 // interruption the workers outlive the call.
