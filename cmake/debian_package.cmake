@@ -8,16 +8,16 @@ set(CPACK_PACKAGE_NAME tessary)
 set(CPACK_PACKAGE_VENDOR "The Tessary developers")
 set(CPACK_PACKAGE_CONTACT "The Tessary developers <developers@tessary.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "processor benchmark that computes the digits of pi")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Tessary measures how fast a machine computes the decimal digits of pi. Its window
- has a START button that computes pi five times to 8,388,608 digits and then shows a
- score, higher for a faster machine, and the processor time it took, beside a
- description of the processor, memory and operating system.
- .
- The digits come from Tessary's own multi-precision arithmetic: an
- arithmetic-geometric-mean iteration whose products are computed with a split-radix
- fast Fourier transform. The command tessary-cli runs the same benchmark in a
- terminal and prints pi to any number of digits.")
+set(CPACK_PACKAGE_DESCRIPTION "\
+Tessary measures how fast a machine computes the decimal digits of pi. Its
+window has a START button that computes pi five times to 8,388,608 digits,
+then shows a score, higher for a faster machine, and the processor time it
+took, beside a description of the processor, memory and operating system.
+
+The digits come from Tessary's own multi-precision arithmetic: an
+arithmetic-geometric-mean iteration whose products are computed with a
+split-radix fast Fourier transform. The command tessary-cli runs the same
+benchmark in a terminal and prints pi to any number of digits.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tessary.org)

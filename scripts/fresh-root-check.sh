@@ -38,7 +38,7 @@ check_package_in_root() {
     dpkg-query -W -f='${Package}\n' | sort >/tmp/after
     local added
     added=$(comm -13 /tmp/before /tmp/after)
-    echo "fresh-root: the package pulled in $(echo "$added" | wc -l) packages"
+    echo "fresh-root: the package pulled in $(echo "$added" | wc -l) packages:" $added
     local unwanted
     unwanted=$(echo "$added" | grep -E -e '-dev$' -e '^(cmake|g\+\+|gcc|clang|ninja-build|help2man|googletest|xvfb|xdotool|imagemagick)' || true)
     [ -z "$unwanted" ] || fail "the package pulls in build or test tools: $unwanted"
@@ -115,6 +115,7 @@ command -v debootstrap >/dev/null || fail "debootstrap is not installed (apt-get
 make_cached_root() {
     local fresh
     fresh=$(mktemp -d /var/tmp/tessary-bootstrap.XXXXXX)
+    chmod 755 "$fresh"
     echo "fresh-root: bootstrapping $suite ($arch) from $mirror into the cache $tarball"
     debootstrap --variant=minbase "$suite" "$fresh" "$mirror" >"$fresh.log" 2>&1 || {
         tail -n 20 "$fresh.log" >&2
@@ -144,6 +145,7 @@ EOF
 [ -f "$tarball" ] || make_cached_root
 
 root=$(mktemp -d /var/tmp/tessary-root.XXXXXX)
+chmod 755 "$root" # it becomes /, which apt's own user must be able to enter
 mounted=()
 cleanup() {
     local i
