@@ -38,7 +38,7 @@ check_package_in_root() {
     dpkg-query -W -f='${Package}\n' | sort >/tmp/after
     local added
     added=$(comm -13 /tmp/before /tmp/after)
-    echo "fresh-root: the package pulled in $(echo "$added" | wc -l) packages:" $added
+    echo "fresh-root: the package pulled in $(echo "$added" | wc -l) packages: $(echo "$added" | paste -sd" ")"
     local unwanted
     unwanted=$(echo "$added" | grep -E -e '-dev$' -e '^(cmake|g\+\+|gcc|clang|ninja-build|help2man|googletest|xvfb|xdotool|imagemagick)' || true)
     [ -z "$unwanted" ] || fail "the package pulls in build or test tools: $unwanted"
@@ -68,7 +68,8 @@ check_package_in_root() {
         [ -s /tmp/display ] && break
         sleep 0.1
     done
-    export DISPLAY=":$(head -n1 /tmp/display)"
+    DISPLAY=":$(head -n1 /tmp/display)"
+    export DISPLAY
     tessary &
     local window_pid=$!
     local found=
@@ -84,7 +85,7 @@ check_package_in_root() {
     kill "$window_pid" "$xvfb"
     wait "$window_pid" "$xvfb" 2>/dev/null || true
     [ -n "$found" ] || fail "no Tessary window appeared under Xvfb"
-    echo "fresh-root: the window appeared under Xvfb (root window saved as /tmp/window.xwd)"
+    echo "fresh-root: the window appeared under Xvfb"
 
     apt-get remove -y -q tessary >/tmp/apt.log || {
         cat /tmp/apt.log >&2
@@ -102,15 +103,6 @@ check_package_in_root() {
     [ ${#left[@]} -eq 0 ] || fail "left after apt remove: ${left[*]}"
     echo "fresh-root: apt remove left none of the package's $(wc -l </tmp/ours) paths behind"
 }
-
-if [ "${1:-}" = --in-root-deb ]; then
-    check_package_in_root "$2"
-    exit 0
-fi
-
-[ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot and mounts)"
-[ $# -ge 1 ] || fail "usage: fresh-root-check.sh COMMAND | --deb PACKAGE.deb"
-command -v debootstrap >/dev/null || fail "debootstrap is not installed (apt-get install debootstrap)"
 
 make_cached_root() {
     local fresh
@@ -142,11 +134,7 @@ EOF
     rm -rf --one-file-system "$fresh" "$fresh.log"
 }
 
-[ -f "$tarball" ] || make_cached_root
-
-root=$(mktemp -d /var/tmp/tessary-root.XXXXXX)
-chmod 755 "$root" # it becomes /, which apt's own user must be able to enter
-mounted=()
+# Unmounts what was mounted in the root, then deletes it, unless it must stay.
 cleanup() {
     local i
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
@@ -160,38 +148,61 @@ cleanup() {
         rm -rf --one-file-system "$root"
     fi
 }
-trap cleanup EXIT
-
-tar --numeric-owner -xpf "$tarball" -C "$root"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-mount -t proc proc "$root/proc" || fail "cannot mount /proc in the root"
-mounted+=("$root/proc")
-for dir in dev sys; do
-    mount --rbind "/$dir" "$root/$dir" || fail "cannot mount /$dir in the root"
-    mounted+=("$root/$dir")
-    mount --make-rslave "$root/$dir"
-done
 
 in_root() {
     chroot "$root" /usr/bin/env -i HOME=/root CI=true TERM="${TERM:-dumb}" \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
 }
 
-start=$(date +%s)
-if [ "$1" = --deb ]; then
-    [ $# -eq 2 ] && [ -f "$2" ] || fail "usage: fresh-root-check.sh --deb PACKAGE.deb"
-    cp "$2" "$here/fresh-root-check.sh" "$root/tmp/"
-    in_root bash /tmp/fresh-root-check.sh --in-root-deb "/tmp/$(basename "$2")"
-    [ ! -f "$root/tmp/window.xwd" ] || cp "$root/tmp/window.xwd" "${TMPDIR:-/tmp}/tessary-deb-window.xwd"
-    what="the package check"
+# The whole run is one function, read before it starts, so that editing this file
+# meanwhile cannot change what a running check does.
+main() {
+    [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot and mounts)"
+    [ $# -ge 1 ] || fail "usage: fresh-root-check.sh COMMAND | --deb PACKAGE.deb"
+    command -v debootstrap >/dev/null || fail "debootstrap is not installed (apt-get install debootstrap)"
+
+    [ -f "$tarball" ] || make_cached_root
+
+    root=$(mktemp -d /var/tmp/tessary-root.XXXXXX)
+    chmod 755 "$root" # it becomes /, which apt's own user must be able to enter
+    trap cleanup EXIT
+
+    tar --numeric-owner -xpf "$tarball" -C "$root"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    mount -t proc proc "$root/proc" || fail "cannot mount /proc in the root"
+    mounted+=("$root/proc")
+    for dir in dev sys; do
+        mount --rbind "/$dir" "$root/$dir" || fail "cannot mount /$dir in the root"
+        mounted+=("$root/$dir")
+        mount --make-rslave "$root/$dir"
+    done
+
+    start=$(date +%s)
+    if [ "$1" = --deb ]; then
+        [ $# -eq 2 ] && [ -f "$2" ] || fail "usage: fresh-root-check.sh --deb PACKAGE.deb"
+        cp "$2" "$here/fresh-root-check.sh" "$root/tmp/"
+        in_root bash /tmp/fresh-root-check.sh --in-root-deb "/tmp/$(basename "$2")"
+        local screen=${TMPDIR:-/tmp}/tessary-deb-window.xwd
+        cp "$root/tmp/window.xwd" "$screen" && echo "fresh-root: the screen with the window: $screen"
+        what="the package check"
+    else
+        checkout=$(git -C "$here/.." rev-parse --show-toplevel)
+        [ -z "$(git -C "$checkout" status --porcelain --untracked-files=no)" ] ||
+            echo "fresh-root: note: uncommitted changes are not part of the check (it clones HEAD)" >&2
+        git clone -q --no-hardlinks "$checkout" "$root/root/tessary"
+        git -C "$root/root/tessary" checkout -q --detach "$(git -C "$checkout" rev-parse HEAD)"
+        echo "fresh-root: running '$*' in a fresh $suite root at $(git -C "$checkout" rev-parse --short HEAD)"
+        in_root bash -c 'cd /root/tessary && eval "$1"' fresh-root "$*"
+        what="'$*'"
+    fi
+    echo "fresh-root: $what passed in $(($(date +%s) - start)) s"
+}
+
+root=
+mounted=()
+if [ "${1:-}" = --in-root-deb ]; then
+    check_package_in_root "$2"
 else
-    checkout=$(git -C "$here/.." rev-parse --show-toplevel)
-    [ -z "$(git -C "$checkout" status --porcelain --untracked-files=no)" ] ||
-        echo "fresh-root: note: uncommitted changes are not part of the check (it clones HEAD)" >&2
-    git clone -q --no-hardlinks "$checkout" "$root/root/tessary"
-    git -C "$root/root/tessary" checkout -q --detach "$(git -C "$checkout" rev-parse HEAD)"
-    echo "fresh-root: running '$*' in a fresh $suite root at $(git -C "$checkout" rev-parse --short HEAD)"
-    in_root bash -c 'cd /root/tessary && eval "$1"' fresh-root "$*"
-    what="'$*'"
+    main "$@"
 fi
-echo "fresh-root: $what passed in $(($(date +%s) - start)) s"
+exit
