@@ -2,10 +2,11 @@
 # is missing, configure and build; the build trees can be moved with BUILD=...
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+DEB_BUILD ?= build-deb
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: run test deps build sanitize-build install uninstall clean
+.PHONY: run test deps build sanitize-build install uninstall deb clean
 
 deps:
 	@scripts/install-deps.sh
@@ -36,5 +37,10 @@ install: build
 uninstall:
 	DESTDIR="$(DESTDIR)" scripts/uninstall.sh $(BUILD)/install_manifest.txt
 
+# The Debian package tessary_<version>_<arch>.deb in DEB_BUILD, checked with lintian.
+deb:
+	@scripts/install-deps.sh deb
+	scripts/make-deb.sh $(DEB_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(DEB_BUILD)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Tessary needs to build, run and test,
-# skipping those already present. Works as root or through sudo.
+# Installs the Debian packages that Tessary needs to build, run and test, skipping those
+# already present; with the argument "deb", also those that build and check its package.
+# Works as root or through sudo.
 set -euo pipefail
 
 packages=(
@@ -13,9 +14,13 @@ packages=(
     # GUI tests: X server, input, screenshots, icons and fonts
     xvfb xauth xdotool x11-utils imagemagick adwaita-icon-theme librsvg2-common
     fonts-dejavu-core dbus-daemon
-    # installation: man page generator, desktop entry and AppStream validators
-    help2man desktop-file-utils appstream
+    # installation: manual page generator and reader, desktop entry and AppStream validators
+    help2man man-db desktop-file-utils appstream
 )
+if [ "${1:-}" = deb ]; then
+    # CPack's DEB generator: dpkg-shlibdeps finds the ELF files with file(1)
+    packages+=(dpkg-dev file lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

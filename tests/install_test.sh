@@ -2,6 +2,9 @@
 # Installs a build tree into a fresh temporary prefix and checks the result.
 #   install_test.sh layout BUILD SOURCE     exactly the expected files, each one usable
 #   install_test.sh uninstall BUILD SOURCE  the manifest lists them all; uninstalling empties the prefix
+#   install_test.sh version BUILD SOURCE VERSION
+#                                           the programs, the metainfo and the manual pages
+#                                           carry the project's VERSION
 # `cmake --install` rewrites the build tree's install manifest; the one a real install left
 # there is put back afterwards, so that `make uninstall` still finds it.
 set -euo pipefail
@@ -43,7 +46,7 @@ check_layout() {
         printf '%s\n' bin/tessary bin/tessary-cli \
             share/applications/com.tessary.gtk.desktop \
             share/metainfo/com.tessary.gtk.metainfo.xml \
-            share/man/man1/tessary-cli.1 share/doc/tessary/LICENSE
+            share/man/man1/tessary.1 share/man/man1/tessary-cli.1 share/doc/tessary/LICENSE
         for size in "${icon_sizes[@]}"; do
             echo "share/icons/hicolor/${size}x${size}/apps/com.tessary.gtk.png"
         done
@@ -90,19 +93,23 @@ check_layout() {
         fail "appstreamcli validate-tree rejects the installed tree"
     }
 
-    # The manual page formats without warnings and documents every option of --help.
-    page=$prefix/share/man/man1/tessary-cli.1
-    MANWIDTH=80 man --warnings -l "$page" >"$work/page.txt" 2>"$work/page.err" ||
-        fail "man cannot format tessary-cli.1"
-    [ ! -s "$work/page.err" ] || {
-        cat "$work/page.err" >&2
-        fail "tessary-cli.1 formats with warnings"
-    }
-    grep -q '^NAME' "$work/page.txt" || fail "tessary-cli.1 has no NAME section"
+    # The manual pages format without warnings, and whatis and apropos find their names.
+    for name in tessary tessary-cli; do
+        page=$prefix/share/man/man1/$name.1
+        LC_ALL=C MANWIDTH=80 man --warnings -l "$page" >"$work/$name.txt" 2>"$work/page.err" ||
+            fail "man cannot format $name.1"
+        [ ! -s "$work/page.err" ] || {
+            cat "$work/page.err" >&2
+            fail "$name.1 formats with warnings"
+        }
+        lexgrog "$page" >"$work/whatis" 2>&1 || fail "lexgrog finds no description in $name.1"
+        grep -q "\"$name - ." "$work/whatis" || fail "lexgrog reads $name.1 as $(cat "$work/whatis")"
+    done
+    # The terminal front end's page documents every option of its --help.
     "$prefix/bin/tessary-cli" --help | grep -o -- '--[a-z][a-z-]*' | sort -u >"$work/options"
     [ -s "$work/options" ] || fail "tessary-cli --help lists no options"
     while read -r option; do
-        grep -q -- "$option" "$work/page.txt" || fail "tessary-cli.1 does not mention $option"
+        grep -q -- "$option" "$work/tessary-cli.txt" || fail "tessary-cli.1 does not mention $option"
     done <"$work/options"
     echo "install: $(wc -l <"$work/actual") files in place and valid"
 }
@@ -126,8 +133,25 @@ check_uninstall() {
     echo "install: $(cat "$work/uninstall.log")"
 }
 
+# What a user reads as the version, from each installed file, against the project's.
+check_version() {
+    local version=$1
+    local shown
+    shown=$("$prefix/bin/tessary-cli" --version | head -n1)
+    [ "$shown" = "tessary-cli $version" ] || fail "tessary-cli --version says '$shown', not $version"
+    shown=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' \
+        "$prefix/share/metainfo/com.tessary.gtk.metainfo.xml" | head -n1)
+    [ "$shown" = "$version" ] || fail "the metainfo's newest release is '$shown', not $version"
+    for name in tessary tessary-cli; do
+        shown=$(sed -n 's/^\.TH //p' "$prefix/share/man/man1/$name.1")
+        [[ $shown == *" $version\""* ]] || fail "$name.1 is headed '$shown', without $version"
+    done
+    echo "install: tessary-cli, the metainfo and both manual pages say $version"
+}
+
 case $mode in
 layout) check_layout ;;
 uninstall) check_uninstall ;;
+version) check_version "$4" ;;
 *) fail "unknown mode $mode" ;;
 esac

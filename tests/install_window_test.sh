@@ -7,6 +7,16 @@
 set -euo pipefail
 build=$1
 
+# On a session bus of its own: GTK sets the application id only once it owns its name on a
+# bus, and a Tessary already running in the caller's session would take the launch.
+if [ -z "${TESSARY_OWN_SESSION_BUS:-}" ]; then
+    command -v dbus-run-session >/dev/null || {
+        echo "window: dbus-run-session is missing (package dbus-daemon)" >&2
+        exit 1
+    }
+    exec env TESSARY_OWN_SESSION_BUS=1 dbus-run-session -- "$0" "$@"
+fi
+
 work=$(mktemp -d)
 manifest=$build/install_manifest.txt
 [ -f "$manifest" ] && cp -p "$manifest" "$work/saved_manifest"

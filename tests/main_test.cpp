@@ -512,7 +512,7 @@ TEST_F(MainWindow, MenuButtonOpensAboutDialog) {
     ASSERT_EQ(lines.size(), 6u) << seen.secondary;
     EXPECT_EQ(lines[0], "A cross-platform Pi calculation benchmark");
     EXPECT_EQ(lines[1], "");
-    EXPECT_EQ(lines[2], "Version 1.0.0");
+    EXPECT_EQ(lines[2], "Version " TESSARY_PROJECT_VERSION);
     EXPECT_NE(lines[3].find("Tessary"), std::string::npos);
     EXPECT_EQ(lines[4], "");
     EXPECT_NE(lines[5].find("tessary"), std::string::npos);
