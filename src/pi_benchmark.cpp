@@ -570,6 +570,10 @@ extern "C" int pi_estimate_iterations(int digits) {
     return std::clamp(log2_nfft_for(digits), 3, 22) - 2;
 }
 
+extern "C" double pi_score(int digits, double seconds) {
+    return score_for(digits, seconds);
+}
+
 extern "C" const char *pi_simd_path(void) {
     return fft_simd_path();
 }

@@ -49,6 +49,9 @@ const char *pi_simd_note(void);
 /* Size of the five-run benchmark. */
 enum { pi_benchmark_runs = 5, pi_benchmark_digits = 8388608 };
 
+/* The score of `digits` digits computed in `seconds`: the formula every result uses. */
+double pi_score(int digits, double seconds);
+
 /* What the check of one computation's digits against the engine's reference of pi found. */
 typedef struct pi_check {
     int32_t verified_digits;   /* leading decimals after "3." confirmed correct */

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -168,11 +167,7 @@ void run_multi_core(const measure_request &request, measure_report &report,
 } // namespace
 
 double score_for_seconds(int digits, double seconds) {
-    if (digits <= 0 || !(seconds > 0)) {
-        return 0;
-    }
-    const double t = std::log2(static_cast<double>(digits));
-    return std::ceil(t * t * (static_cast<double>(digits) * 5.663691143091034e-7) / seconds);
+    return pi_score(digits, seconds);
 }
 
 time_spread spread_of(std::vector<double> seconds) {
