@@ -222,7 +222,34 @@ TEST(TessaryCli, DescribesEveryOptionTheScoreAndItsVersion) {
     const outcome version = run_cli("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("tessary-cli ") + TESSARY_VERSION + "\nengine " +
-                               pi_get_version() + "\n");
+                               pi_get_version() + "\nkernels " + pi_simd_path() + "\n");
+}
+
+// The kernels are named where a result is reported; a path that TESSARY_SIMD asks for and
+// the build lacks is replaced with a note, never silently.
+TEST(TessaryCli, NamesTheKernelsItRanOn) {
+    const char *saved = std::getenv("TESSARY_SIMD");
+    const std::string restore = saved != nullptr ? saved : "";
+    setenv("TESSARY_SIMD", "baseline", 1);
+    const outcome forced = run_cli("--version");
+    const outcome forced_json = run_cli("--digits 100 --json");
+    setenv("TESSARY_SIMD", "no-such-path", 1);
+    const outcome unknown = run_cli("--digits 100 --json");
+    saved != nullptr ? setenv("TESSARY_SIMD", restore.c_str(), 1) : unsetenv("TESSARY_SIMD");
+
+    EXPECT_NE(forced.out.find("\nkernels baseline\n"), std::string::npos) << forced.out;
+    EXPECT_TRUE(forced.err.empty()) << forced.err;
+    ASSERT_EQ(forced_json.status, 0) << forced_json.err;
+    EXPECT_EQ(json::parse(forced_json.out)["simd_path"], "baseline");
+    EXPECT_TRUE(json::parse(forced_json.out)["simd_note"].is_null());
+
+    ASSERT_EQ(unknown.status, 0) << unknown.err;
+    const json report = json::parse(unknown.out);
+    const std::string fastest = report["simd_path"];
+    EXPECT_NE(fastest, "no-such-path");
+    EXPECT_NE(report["simd_note"].get<std::string>().find("no-such-path"), std::string::npos);
+    EXPECT_NE(unknown.err.find("tessary-cli: TESSARY_SIMD=no-such-path"), std::string::npos)
+        << unknown.err;
 }
 
 TEST(TessaryCli, ReportsOneComputationAsTextAndAsJson) {

@@ -134,7 +134,8 @@ int run_mode(const cli_options &options, const cli_engine &engine) {
         std::fputs(usage_text(), stdout);
         return close_stdout(0);
     case cli_mode::version:
-        std::printf("tessary-cli %s\nengine %s\n", TESSARY_VERSION, pi_get_version());
+        std::printf("tessary-cli %s\nengine %s\nkernels %s\n", TESSARY_VERSION, pi_get_version(),
+                    pi_simd_path());
         return close_stdout(0);
     case cli_mode::print:
         return print_mode(options, engine);
@@ -158,6 +159,10 @@ int run_tessary_cli(int argc, char **argv, const cli_engine &engine) {
             return exit_usage;
         }
         json = parsed.options.json;
+        // A path forced with TESSARY_SIMD that this machine cannot run is not silently replaced.
+        if (const char *note = pi_simd_note()) {
+            std::fprintf(stderr, "tessary-cli: %s\n", note);
+        }
         watch_interrupts();
         return run_mode(parsed.options, engine);
     } catch (const std::bad_alloc &) {

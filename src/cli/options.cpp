@@ -265,7 +265,8 @@ Options:
   --minutes M    the stress run's duration, a number such as 10 or 0.5
                  (default 10, at most 10080)
   -h, --help     print this text
-  --version      print the program and engine versions
+  --version      print the program and engine versions and the transform
+                 kernels in use
 
 Multi-core score: with --threads T above 1, the single-core benchmark runs
 first, on processor time, exactly as without the option. Then T copies run at
@@ -288,6 +289,11 @@ be abbreviated while unambiguous, take their value as --digits N or
 --digits=N, and may each be given once; -- ends the options.
 
 A progress bar goes to standard error when it is a terminal.
+
+The transform kernels (baseline, avx2 or avx512 on x86-64) are the fastest
+this processor supports; TESSARY_SIMD=name in the environment forces one
+(a path the processor lacks falls back, with a note on standard error). A
+score measures the kernels it ran on: compare scores of one program version.
 
 Exit status: 0 on success, 1 when a computation failed or verified wrong
 digits or output could not be written, 2 for bad arguments, 130 when

@@ -55,6 +55,7 @@ void write_machine(std::FILE *out, const system_info &machine) {
     std::fprintf(out, "Memory:           %lld MB\n", static_cast<long long>(machine.memory_mb));
     std::fprintf(out, "OS:               %s %s\n", machine.os_name, machine.kernel_release);
     std::fprintf(out, "Architecture:     %s\n", machine.architecture);
+    std::fprintf(out, "Kernels:          %s\n", pi_simd_path());
 }
 
 void write_computation_line(std::FILE *out, const computation_record &record) {
