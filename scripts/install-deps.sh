@@ -16,6 +16,8 @@ packages=(
     fonts-dejavu-core dbus-daemon
     # installation: manual page generator and reader, desktop entry and AppStream validators
     help2man man-db desktop-file-utils appstream
+    # the engine and tessary-cli built for arm64 and run under qemu-user
+    g++-aarch64-linux-gnu qemu-user file
 )
 if [ "${1:-}" = deb ]; then
     # CPack's DEB generator: dpkg-shlibdeps finds the ELF files with file(1)

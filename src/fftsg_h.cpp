@@ -53,7 +53,9 @@ struct simd_choice {
 // not know, or a path the processor lacks, falls back to the fastest path with a note: the
 // engine never prints, so the front ends report it.
 simd_choice choose_simd_path() {
+#ifdef TESSARY_FFT_X86_PATHS
     __builtin_cpu_init();
+#endif
     const simd_path *fastest = simd_paths;
     while (!fastest->supported()) {
         ++fastest;
