@@ -199,8 +199,8 @@ int main(int argc, char **argv) {
     }
 
     const double total = r.time_seconds;
-    std::printf("one computation of %d digits: %.3f s processor time (pi_calculate)\n", digits,
-                total);
+    std::printf("one computation of %d digits: %.3f s processor time (pi_calculate, %s kernels)\n",
+                digits, total, fft_simd_path());
     std::printf("%-12s %-18s %6s %9s %7s %9s %9s %9s %5s %5s\n", "phase", "operation", "calls",
                 "time s", "share", "forward", "backward", "rest", "#fwd", "#bwd");
     double sums[4] = {};
