@@ -20,8 +20,9 @@ namespace fftsg {
     X(cftfsub)                                                                                     \
     X(cftbsub)                                                                                     \
     X(cftmdl1)                                                                                     \
-    X(cftb1st) X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2) X(cftrec1) X(cftrec2)        \
-        X(bitrv2) X(bitrv2conj)
+    X(cftb1st)                                                                                     \
+    X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2) X(cftrec1) X(cftrec2) X(bitrv2)         \
+        X(bitrv2conj)
 #define FFTSG_FIXED_KERNELS(X)                                                                     \
     X(bitrv216)                                                                                    \
     X(bitrv216neg)                                                                                 \
@@ -173,12 +174,13 @@ template <int width, bool conjugate> void bit_reverse_tiled(int count, double *_
 }
 
 // Bit reversal for arrays well beyond the caches, where the tiled walk's short runs each cost a
-// miss (measured: 2^20 complex values took ten times as long as 2^19). An index is split as
-// (r, mid, c) with r and c of block_bits bits; its reversal is (rev c, rev mid, rev r). So the
-// block of mid (block_side rows r of block_side consecutive elements c) and the block of
-// rev(mid) are each other's transposes, with rows and columns in reversed order. Both blocks are
-// copied to buffers, which have no cache-set conflicts, and written back from there, so that
-// memory is only read and written in whole rows.
+// miss (measured: 2^20 complex values took up to ten times as long as 2^19 when other programs
+// shared the cache). An index is split as (r, mid, c) with r and c of block_bits bits; its
+// reversal is (rev c, rev mid, rev r). So the block of mid (block_side rows r of block_side
+// consecutive elements c) and the block of rev(mid) are each other's transposes, with rows and
+// columns in reversed order. Both blocks are copied to buffers, which have no cache-set
+// conflicts, and written back from there, so that memory is only read and written in whole
+// rows.
 constexpr int block_bits = 5;
 constexpr int block_side = 1 << block_bits;
 constexpr int min_blocked_count = 1 << 19; // measured: no faster below
