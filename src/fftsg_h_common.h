@@ -16,18 +16,34 @@
 namespace fftsg {
 
 // The complex-transform kernels of one instruction set, in the public signatures.
-#define FFTSG_SIZED_KERNELS(X)                                                                     \
-    X(cftfsub)                                                                                     \
-    X(cftbsub)                                                                                     \
-    X(cftmdl1)                                                                                     \
-    X(cftb1st)                                                                                     \
-    X(cftmdl2) X(cftfx41) X(cftfx42) X(cftexp1) X(cftexp2) X(cftrec1) X(cftrec2) X(bitrv2)         \
-        X(bitrv2conj)
-#define FFTSG_FIXED_KERNELS(X)                                                                     \
-    X(bitrv216)                                                                                    \
-    X(bitrv216neg)                                                                                 \
-    X(bitrv208)                                                                                    \
-    X(bitrv208neg) X(cftf161) X(cftf162) X(cftf081) X(cftf082) X(cftf040) X(cftb040) X(cftx020)
+// clang-format off
+#define FFTSG_SIZED_KERNELS(X) \
+    X(cftfsub)                 \
+    X(cftbsub)                 \
+    X(cftmdl1)                 \
+    X(cftb1st)                 \
+    X(cftmdl2)                 \
+    X(cftfx41)                 \
+    X(cftfx42)                 \
+    X(cftexp1)                 \
+    X(cftexp2)                 \
+    X(cftrec1)                 \
+    X(cftrec2)                 \
+    X(bitrv2)                  \
+    X(bitrv2conj)
+#define FFTSG_FIXED_KERNELS(X) \
+    X(bitrv216)                \
+    X(bitrv216neg)             \
+    X(bitrv208)                \
+    X(bitrv208neg)             \
+    X(cftf161)                 \
+    X(cftf162)                 \
+    X(cftf081)                 \
+    X(cftf082)                 \
+    X(cftf040)                 \
+    X(cftb040)                 \
+    X(cftx020)
+// clang-format on
 
 struct kernel_table {
 #define FFTSG_SIZED_ENTRY(name) void (*name)(int n, double *a);
