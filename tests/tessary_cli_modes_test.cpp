@@ -517,7 +517,11 @@ child_outcome run_in_child(std::vector<std::string> arguments, long countdown) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), read_file(err_path)};
+    child_outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path),
+                          read_file(err_path)};
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+    return outcome;
 }
 
 // Every C++ allocation of every mode, made to fail in turn, ends in the allocation failure

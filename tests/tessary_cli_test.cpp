@@ -123,6 +123,8 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
         result.out = read_file(out_path);
     }
     result.err = read_file(err_path);
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
     return result;
 }
 
@@ -136,7 +138,10 @@ bool python_accepts_json(const std::string &text) {
     FILE *file = std::fopen(path.c_str(), "w");
     std::fputs(text.c_str(), file);
     std::fclose(file);
-    return std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
+    const bool accepted =
+        std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
+    unlink(path.c_str());
+    return accepted;
 }
 
 TEST(TessaryCli, RejectsBadArgumentsWithOneLineAndStatusTwo) {
