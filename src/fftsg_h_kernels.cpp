@@ -437,32 +437,31 @@ void cftf162(double *__restrict a) {
     x.store_to(a);
 }
 
-void cftfx41(int n, double *a) {
+// The leaves of a block of 4 q doubles after its stage: quarters of kinds 1, 2, 1, and 2 for a
+// kind-2 block, 1 for a kind-1 block.
+template <void (*leaf1)(double *), void (*leaf2)(double *), int q, bool kind2_block>
+inline void four_leaves(double *a) {
+    leaf1(a);
+    leaf2(a + q);
+    leaf1(a + 2 * q);
+    kind2_block ? leaf2(a + 3 * q) : leaf1(a + 3 * q);
+}
+
+// Blocks of 128 doubles end in 16-point leaves, blocks of 64 in 8-point ones.
+template <bool kind2_block> void block_leaves(int n, double *a) {
     if (n == 128) {
-        cftf161(a);
-        cftf162(a + 32);
-        cftf161(a + 64);
-        cftf161(a + 96);
+        four_leaves<cftf161, cftf162, 32, kind2_block>(a);
     } else {
-        cftf081(a);
-        cftf082(a + 16);
-        cftf081(a + 32);
-        cftf081(a + 48);
+        four_leaves<cftf081, cftf082, 16, kind2_block>(a);
     }
 }
 
+void cftfx41(int n, double *a) {
+    block_leaves<false>(n, a);
+}
+
 void cftfx42(int n, double *a) {
-    if (n == 128) {
-        cftf161(a);
-        cftf162(a + 32);
-        cftf161(a + 64);
-        cftf162(a + 96);
-    } else {
-        cftf081(a);
-        cftf082(a + 16);
-        cftf081(a + 32);
-        cftf082(a + 48);
-    }
+    block_leaves<true>(n, a);
 }
 
 // ---------------------------------------------------------------------------------------------
