@@ -10,6 +10,7 @@
 #include "twiddle_walk.h"
 
 #include <algorithm>
+#include <bit>
 #include <math.h>
 #include <utility>
 
@@ -119,6 +120,11 @@ inline complex unit_complex(double angle) {
 // ---------------------------------------------------------------------------------------------
 // Bit reversal
 
+// log2 of a power of two.
+inline int log2_of(int count) {
+    return std::countr_zero(static_cast<unsigned>(count));
+}
+
 // Next value of a counter that counts in reversed bit order; top is the highest bit.
 inline int reversed_increment(int r, int top) {
     int h = top;
@@ -154,10 +160,7 @@ template <int width, bool conjugate> inline void exchange(double *__restrict a, 
 // visited only when c <= rev(c): for c < rev(c) every exchange of the tile is done there; for
 // c = rev(c) the tile pairs with itself and each pair is taken once.
 template <int width, bool conjugate> void bit_reverse_tiled(int count, double *__restrict a) {
-    int middle_bits = 0;
-    while ((4 << middle_bits) < count) {
-        ++middle_bits;
-    }
+    const int middle_bits = log2_of(count) - 2;
     const int tile_bits = std::min(2, middle_bits / 2);
     const int tile = 1 << tile_bits;
     const int centres = 1 << (middle_bits - 2 * tile_bits);
@@ -203,11 +206,7 @@ constexpr int min_blocked_count = 1 << 19; // measured: no faster below
 
 template <int width, bool conjugate> void bit_reverse_blocked(int count, double *__restrict a) {
     using block = double[block_side][block_side][width];
-    int middle_bits = 0;
-    while ((block_side << (middle_bits + block_bits)) < count) {
-        ++middle_bits;
-    }
-    const int middles = 1 << middle_bits;
+    const int middles = count >> (2 * block_bits);
     const int row_stride = width * (count >> block_bits);
     int reversed[block_side];
     for (int i = 0, r = 0; i < block_side; ++i, r = reversed_increment(r, block_side >> 1)) {

@@ -133,11 +133,8 @@ std::string measure_json(const measure_report &report, const system_info &machin
     root["version"] = TESSARY_VERSION;
     root["engine_version"] = pi_get_version();
     root["simd_path"] = pi_simd_path();
-    if (const char *note = pi_simd_note()) {
-        root["simd_note"] = note;
-    } else {
-        root["simd_note"] = nullptr;
-    }
+    const char *note = pi_simd_note();
+    root["simd_note"] = note != nullptr ? json(note) : json(nullptr);
     put_machine(root["machine"], machine);
     json &request = root["request"] = json::object();
     request["digits"] = report.digits;
