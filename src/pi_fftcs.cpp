@@ -146,36 +146,91 @@ extern "C" int mp_unsgn_cmp(int n, const int32_t *in1_magnitude, const int32_t *
     return compare_magnitudes(n, int64_t{*in1_magnitude} - *in2_magnitude, a, b);
 }
 
-// Additions run from the last digit to the first and read only places at or
-// above the one being written, so out may be in1 or in2.
+namespace {
+
+// The carry a place passes on when its digit must lie in [low, low + radix): t, the place's
+// value with the carry it received, lies within one radix of that range.
+inline int carry_of(int t, int low, int radix) {
+    return (t >= low + radix) - (t < low);
+}
+
+constexpr int settle_block = 64;
+
+// Writes out[j] = term(j) + the carry from place j + 1 - radix * the carry of place j, for
+// j = last down to first, with `carry` entering place last; returns the carry leaving place
+// first. A carry seldom travels past one place, so a block first takes each place's carry
+// from its own term alone, which has no chain from place to place and vectorises; that guess
+// is right for the whole block exactly when every digit it gives lies in range, and a block
+// where one does not is redone place by place. A block reads all its terms before it writes,
+// and later blocks read lower indices only, so out may be an array that term(j) reads at
+// indices up to j.
+template <class Out, class Term>
+int settle_carries(int first, int last, int low, int radix, int carry, Term term, Out *out) {
+    for (int top = last; top >= first; top -= settle_block) {
+        const int bottom = std::max(first, top - settle_block + 1);
+        const int count = top - bottom + 1;
+        int t[settle_block];
+        int c[settle_block + 1];
+        int digit[settle_block];
+        for (int k = 0; k < count; ++k) {
+            t[k] = term(bottom + k);
+            c[k] = carry_of(t[k], low, radix);
+        }
+        c[count] = carry;
+        int out_of_range = 0;
+        for (int k = 0; k < count; ++k) {
+            digit[k] = t[k] - radix * c[k] + c[k + 1];
+            out_of_range |= digit[k] < low || digit[k] >= low + radix;
+        }
+        if (out_of_range == 0) {
+            carry = c[0];
+        } else {
+            for (int k = count - 1; k >= 0; --k) {
+                const int x = t[k] + carry;
+                carry = carry_of(x, low, radix);
+                digit[k] = x - radix * carry;
+            }
+        }
+        std::copy(digit, digit + count, out + bottom);
+    }
+    return carry;
+}
+
+// Places last down to 0 of in1 plus only the carry entering place last (0, 1 or -1): it
+// travels while the digits overflow, and above that out takes in1's digits unchanged.
+int carry_through(int last, int radix, int carry, const int16_t *in1, int16_t *out) {
+    int j = last;
+    for (; j >= 0 && carry != 0; --j) {
+        const int x = in1[j] + carry;
+        carry = carry_of(x, 0, radix);
+        out[j] = static_cast<int16_t>(x - radix * carry);
+    }
+    if (out != in1) {
+        std::copy(in1, in1 + j + 1, out);
+    }
+    return carry;
+}
+
+} // namespace
+
+// Additions read only indices up to the one being written, so out may be in1 or in2.
 extern "C" int mp_unexp_add(int n, int radix, int exp_diff, const int16_t *in1, const int16_t *in2,
                             int16_t *out) {
     assert(n >= 1 && valid_radix(radix) && exp_diff >= 0);
     if (exp_diff == 0 && in1[0] + in2[0] >= radix) {
         // The sum certainly gains a leading digit: write it shifted by one place
         // at once; the last digit pair contributes only its carry.
-        int carry = in1[n - 1] + in2[n - 1] >= radix ? 1 : 0;
-        for (int i = n - 1; i >= 1; --i) {
-            const int x = in1[i - 1] + in2[i - 1] + carry;
-            carry = x >= radix ? 1 : 0;
-            out[i] = static_cast<int16_t>(x - carry * radix);
-        }
+        const int carry = carry_of(in1[n - 1] + in2[n - 1], 0, radix);
+        settle_carries(
+            1, n - 1, 0, radix, carry, [=](int j) { return in1[j - 1] + in2[j - 1]; }, out);
         out[0] = 1;
         return 1;
     }
 
     const int s = std::min(exp_diff, n);
-    int carry = 0;
-    for (int i = n - 1; i >= s; --i) {
-        const int x = in1[i] + in2[i - s] + carry;
-        carry = x >= radix ? 1 : 0;
-        out[i] = static_cast<int16_t>(x - carry * radix);
-    }
-    for (int i = s - 1; i >= 0; --i) {
-        const int x = in1[i] + carry;
-        carry = x >= radix ? 1 : 0;
-        out[i] = static_cast<int16_t>(x - carry * radix);
-    }
+    int carry = settle_carries(
+        s, n - 1, 0, radix, 0, [=](int j) { return in1[j] + in2[j - s]; }, out);
+    carry = carry_through(s - 1, radix, carry, in1, out);
     if (carry == 0) {
         return 0;
     }
@@ -188,18 +243,10 @@ extern "C" int mp_unexp_sub(int n, int radix, int exp_diff, const int16_t *in1, 
                             int16_t *out) {
     assert(n >= 1 && valid_radix(radix) && exp_diff >= 0);
     const int s = std::min(exp_diff, n);
-    int borrow = 0;
-    for (int i = n - 1; i >= s; --i) {
-        const int x = in1[i] - in2[i - s] - borrow;
-        borrow = x < 0 ? 1 : 0;
-        out[i] = static_cast<int16_t>(x + borrow * radix);
-    }
-    for (int i = s - 1; i >= 0; --i) {
-        const int x = in1[i] - borrow;
-        borrow = x < 0 ? 1 : 0;
-        out[i] = static_cast<int16_t>(x + borrow * radix);
-    }
-    assert(borrow == 0); // |in1| >= |in2 shifted|
+    const int borrow = settle_carries(
+        s, n - 1, 0, radix, 0, [=](int j) { return in1[j] - in2[j - s]; }, out);
+    [[maybe_unused]] const int carry = carry_through(s - 1, radix, borrow, in1, out);
+    assert(carry == 0); // |in1| >= |in2 shifted|
 
     // Normalise: move the first non-zero digit to the front, filling with zeros.
     const int u =
@@ -401,11 +448,13 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
+    // The radix is even, so the unit a digit passes on is its own parity: no chain from
+    // digit to digit.
     int half = s;
     for (int i = 0; i < n - s; ++i) {
-        const int x = in->digit[i + s] + (half != 0 ? radix : 0);
-        out->digit[i] = static_cast<int16_t>(x / 2);
-        half = x % 2;
+        const int d = in->digit[i + s];
+        out->digit[i] = static_cast<int16_t>((d + half * radix) / 2);
+        half = d & 1;
     }
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
@@ -569,13 +618,8 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
     d[lead_cell(nfft)] = in->sign * lead;
     std::fill(v + k, v + nfft, 0.0);
     if (k >= 2) {
-        const int half = radix / 2;
-        int carry = 0;
-        for (int j = k - 1; j >= 2; --j) {
-            const int t = digit[j] + carry;
-            carry = t >= half ? 1 : 0;
-            v[j] = t - carry * radix;
-        }
+        const int carry = settle_carries(
+            2, k - 1, -radix / 2, radix, 0, [=](int j) { return int{digit[j]}; }, v);
         v[1] = digit[1] + carry;
     }
     if (k >= 1) {

@@ -27,6 +27,24 @@ TEST(MpMulI2d, PacksBalancedDigitsFromTheEndWithTheSignInTheLeadCell) {
     EXPECT_EQ(std::vector<double>(d.get(), d.get() + nfft + 2), past_end);
 }
 
+// A carry out of the last digit climbs a long run of radix/2 - 1 digits, each of which it
+// turns into -radix/2, up to the second digit, which keeps it.
+TEST(MpMulI2d, CarryClimbsALongRunOfDigits) {
+    const int nfft = 1024;
+    const int n = 300;
+    std::vector<int> digits(n, 4);
+    digits[0] = 1;
+    digits[n - 1] = 5;
+    Work d(nfft);
+    mp_mul_i2d(n, 10, nfft, 0, Number(n, 1, 0, digits).get(), d.get());
+    std::vector<double> expected(nfft + 2, 0.0); // exponent 0 in the first cell
+    expected[1] = 1;
+    expected[2] = 5;
+    std::fill(expected.begin() + 3, expected.begin() + n + 1, -5.0);
+    expected[nfft + 1] = 1; // the signed lead digit
+    EXPECT_EQ(std::vector<double>(d.get(), d.get() + nfft + 2), expected);
+}
+
 // Small products whose digits are known: a two-digit leading product, signs
 // and a zero factor, with outputs that held garbage before.
 TEST(MpMulD2i, LeadingCarrySignAndZero) {
