@@ -448,13 +448,24 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
-    // The radix is even, so the unit a digit passes on is its own parity: no chain from
-    // digit to digit.
+    // The radix is even, so the unit a digit passes on is its own parity: nothing chains from
+    // digit to digit, and blocks vectorise. Each block reads its digits before it writes, and
+    // out may be in.
+    constexpr int block = 64;
     int half = s;
-    for (int i = 0; i < n - s; ++i) {
-        const int d = in->digit[i + s];
-        out->digit[i] = static_cast<int16_t>((d + half * radix) / 2);
-        half = d & 1;
+    for (int i = 0; i < n - s; i += block) {
+        const int count = std::min(block, n - s - i);
+        int digit[block];
+        int unit[block + 1];
+        unit[0] = half;
+        for (int k = 0; k < count; ++k) {
+            digit[k] = in->digit[i + s + k];
+            unit[k + 1] = digit[k] & 1;
+        }
+        for (int k = 0; k < count; ++k) {
+            out->digit[i + k] = static_cast<int16_t>((digit[k] + unit[k] * radix) >> 1);
+        }
+        half = unit[count];
     }
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
