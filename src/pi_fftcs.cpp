@@ -1433,10 +1433,16 @@ namespace {
 // after each step unless the step gained too few digits. A step that
 // returned prc had about 2 prc correct digits afterwards: the length is
 // repeated when that is under two thirds of its n_l - 2 digits, and once, at
-// the first length reaching nfft/8, when it is at most all of them.
+// the first length reaching nfft/8, when it is at most all of them. A correct
+// step repeats a length once at most; arithmetic that never gains precision
+// (a faulty processor) moves on after max_newton_repeats, so that the
+// computation ends and its check finds the wrong digits.
+constexpr int max_newton_repeats = 4;
+
 template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step step) {
     int length = mp_get_nfft_init(radix, nfft);
     int strict_factor = 8;
+    int repeats = 0;
     do {
         const int n_l = std::min(length + 2, n);
         const int prc = step(n_l, length);
@@ -1447,9 +1453,11 @@ template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step 
         } else {
             repeat = 3 * prc < n_l - 2;
         }
-        if (!repeat) {
-            length *= 2;
+        if (repeat && ++repeats <= max_newton_repeats) {
+            continue;
         }
+        repeats = 0;
+        length *= 2;
     } while (length <= nfft);
 }
 

@@ -28,6 +28,22 @@ void change_decimal(mp_number *pi, int radix, int position) {
     digit = static_cast<std::int16_t>(digit + ((decimal + 5) % 10 - decimal) * scale);
 }
 
+// A processor whose transforms go wrong: when set, every transform of 128 doubles or more
+// comes out with one value off. The binary also links with -Wl,--wrap=cdft.
+bool faulty_transforms = false;
+
+} // namespace
+
+extern "C" void __real_cdft(int n, int sign, double *a);
+extern "C" void __wrap_cdft(int n, int sign, double *a) {
+    __real_cdft(n, sign, a);
+    if (faulty_transforms && n >= 128) {
+        a[n / 2 + 1] += n;
+    }
+}
+
+namespace {
+
 checked_run compute_with_wrong_decimals(int digits, int log10_radix, std::vector<int> positions) {
     return compute(digits, log10_radix, [positions](mp_number *pi, int radix) {
         for (const int p : positions) {
@@ -142,6 +158,22 @@ TEST(PiCheck, EveryEntryPointReportsWrongDigits) {
     expect_failed(r);
     EXPECT_FALSE(seen.empty()) << "the value is still handed over";
     corrupt = nullptr;
+}
+
+// Every iteration stops on the precision it reaches, which faulty arithmetic may never
+// reach: the computation still ends, and fails with its digits found wrong.
+TEST(PiCheck, ArithmeticThatNeverConvergesStillEndsInAFailure) {
+    for (const int digits : {1000, 100000}) {
+        SCOPED_TRACE(std::to_string(digits) + " digits");
+        faulty_transforms = true;
+        pi_result r{};
+        pi_calculate(digits, &r);
+        faulty_transforms = false;
+        EXPECT_EQ(r.success, 0);
+        EXPECT_NE(std::string(r.error_message).find("the machine made an arithmetic error"),
+                  std::string::npos)
+            << r.error_message;
+    }
 }
 
 // The benchmark with runs 1 and 2 scripted to succeed and run 3 a real computation with
