@@ -163,6 +163,9 @@ TEST(PiCheck, EveryEntryPointReportsWrongDigits) {
 // Every iteration stops on the precision it reaches, which faulty arithmetic may never
 // reach: the computation still ends, and fails with its digits found wrong.
 TEST(PiCheck, ArithmeticThatNeverConvergesStillEndsInAFailure) {
+#ifndef NDEBUG
+    GTEST_SKIP() << "with assertions on, the arithmetic stops the malformed numbers first";
+#endif
     for (const int digits : {1000, 100000}) {
         SCOPED_TRACE(std::to_string(digits) + " digits");
         faulty_transforms = true;
