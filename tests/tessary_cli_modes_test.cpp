@@ -402,7 +402,9 @@ TEST(Stress, AStopRequestEndsItAtOnceWithWhatFinished) {
     EXPECT_TRUE(report.interrupted);
     EXPECT_FALSE(report.success());
     EXPECT_GE(report.abandoned, 1);
-    EXPECT_GE(report.computations.size(), 2u);
+    // The thread that asked had its first computation recorded; the other thread's first
+    // may still be in flight when the report ends.
+    EXPECT_GE(report.computations.size(), 1u);
     const std::string summary =
         captured([&](std::FILE *out) { write_stress_summary(out, report); });
     EXPECT_TRUE(contains(summary, "Result: interrupted: ")) << summary;
