@@ -81,79 +81,14 @@ int compare_magnitudes(int n, int64_t d, const int16_t *a, const int16_t *b) {
     return 0;
 }
 
-} // namespace
-
-// ---- Linear-time arithmetic ----
-
-extern "C" void mp_load_0(int n, int /*radix*/, mp_number *out) {
-    assert(n >= 0);
-    out->sign = 0;
-    out->exponent = 0;
-    std::fill_n(out->digit, n, int16_t{0});
-}
-
-extern "C" void mp_load_1(int n, int /*radix*/, mp_number *out) {
-    assert(n >= 1);
-    out->sign = 1;
-    out->exponent = 0;
-    out->digit[0] = 1;
-    std::fill_n(out->digit + 1, n - 1, int16_t{0});
-}
-
-extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
-    assert(n >= 1 && valid_radix(radix) && m >= 0 && is_normalised(n, radix, inout));
-    if (m >= n) {
-        return;
-    }
-    int16_t *digit = inout->digit;
-    std::fill(digit + m + 1, digit + n, int16_t{0});
-    const int first_dropped = digit[m];
-    digit[m] = 0;
-    if (2 * first_dropped < radix) {
-        return;
-    }
-    // Add one unit in place m-1; a carry out of digit[0] leaves 1 and zeros.
-    for (int i = m - 1; i >= 0; --i) {
-        if (digit[i] + 1 < radix) {
-            ++digit[i];
-            return;
-        }
-        digit[i] = 0;
-    }
-    digit[0] = 1;
-    ++inout->exponent;
-}
-
-extern "C" int mp_cmp(int n, [[maybe_unused]] int radix, const mp_number *in1,
-                      const mp_number *in2) {
-    assert(n >= 1 && is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
-    if (in1->sign != in2->sign) {
-        return in1->sign > in2->sign ? 1 : -1;
-    }
-    const int64_t d = int64_t{in1->exponent} - in2->exponent;
-    return in1->sign * compare_magnitudes(n, d, in1->digit, in2->digit);
-}
-
-extern "C" int mp_unsgn_cmp(int n, const int32_t *in1_magnitude, const int32_t *in2_magnitude) {
-    assert(n >= 1);
-    const int16_t *a = digits_of(in1_magnitude);
-    const int16_t *b = digits_of(in2_magnitude);
-    // A zero magnitude has exponent 0, which would rank it above every
-    // magnitude below 1: compare zeros by their digits instead.
-    if (a[0] == 0 || b[0] == 0) {
-        return (b[0] == 0) - (a[0] == 0);
-    }
-    return compare_magnitudes(n, int64_t{*in1_magnitude} - *in2_magnitude, a, b);
-}
-
-namespace {
-
 // The carry a place passes on when its digit must lie in [low, low + radix): t, the place's
 // value with the carry it received, lies within one radix of that range.
 inline int carry_of(int t, int low, int radix) {
     return (t >= low + radix) - (t < low);
 }
 
+// Places a pass stages at a time: small enough to stay in registers and L1, large enough
+// that its loops vectorise.
 constexpr int settle_block = 64;
 
 // Writes out[j] = term(j) + the carry from place j + 1 - radix * the carry of place j, for
@@ -212,6 +147,64 @@ int carry_through(int last, int radix, int carry, const int16_t *in1, int16_t *o
 }
 
 } // namespace
+
+// ---- Linear-time arithmetic ----
+
+extern "C" void mp_load_0(int n, int /*radix*/, mp_number *out) {
+    assert(n >= 0);
+    out->sign = 0;
+    out->exponent = 0;
+    std::fill_n(out->digit, n, int16_t{0});
+}
+
+extern "C" void mp_load_1(int n, int /*radix*/, mp_number *out) {
+    assert(n >= 1);
+    out->sign = 1;
+    out->exponent = 0;
+    out->digit[0] = 1;
+    std::fill_n(out->digit + 1, n - 1, int16_t{0});
+}
+
+extern "C" void mp_round(int n, int radix, int m, mp_number *inout) {
+    assert(n >= 1 && valid_radix(radix) && m >= 0 && is_normalised(n, radix, inout));
+    if (m >= n) {
+        return;
+    }
+    int16_t *digit = inout->digit;
+    std::fill(digit + m + 1, digit + n, int16_t{0});
+    const int first_dropped = digit[m];
+    digit[m] = 0;
+    if (2 * first_dropped < radix) {
+        return;
+    }
+    // Add one unit in place m-1; a carry out of digit[0] leaves 1 and zeros.
+    if (carry_through(m - 1, radix, 1, digit, digit) != 0) {
+        digit[0] = 1;
+        ++inout->exponent;
+    }
+}
+
+extern "C" int mp_cmp(int n, [[maybe_unused]] int radix, const mp_number *in1,
+                      const mp_number *in2) {
+    assert(n >= 1 && is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
+    if (in1->sign != in2->sign) {
+        return in1->sign > in2->sign ? 1 : -1;
+    }
+    const int64_t d = int64_t{in1->exponent} - in2->exponent;
+    return in1->sign * compare_magnitudes(n, d, in1->digit, in2->digit);
+}
+
+extern "C" int mp_unsgn_cmp(int n, const int32_t *in1_magnitude, const int32_t *in2_magnitude) {
+    assert(n >= 1);
+    const int16_t *a = digits_of(in1_magnitude);
+    const int16_t *b = digits_of(in2_magnitude);
+    // A zero magnitude has exponent 0, which would rank it above every
+    // magnitude below 1: compare zeros by their digits instead.
+    if (a[0] == 0 || b[0] == 0) {
+        return (b[0] == 0) - (a[0] == 0);
+    }
+    return compare_magnitudes(n, int64_t{*in1_magnitude} - *in2_magnitude, a, b);
+}
 
 // Additions read only indices up to the one being written, so out may be in1 or in2.
 extern "C" int mp_unexp_add(int n, int radix, int exp_diff, const int16_t *in1, const int16_t *in2,
@@ -451,12 +444,11 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     // The radix is even, so the unit a digit passes on is its own parity: nothing chains from
     // digit to digit, and blocks vectorise. Each block reads its digits before it writes, and
     // out may be in.
-    constexpr int block = 64;
     int half = s;
-    for (int i = 0; i < n - s; i += block) {
-        const int count = std::min(block, n - s - i);
-        int digit[block];
-        int unit[block + 1];
+    for (int i = 0; i < n - s; i += settle_block) {
+        const int count = std::min(settle_block, n - s - i);
+        int digit[settle_block];
+        int unit[settle_block + 1];
         unit[0] = half;
         for (int k = 0; k < count; ++k) {
             digit[k] = in->digit[i + s + k];
