@@ -96,17 +96,26 @@ struct option_parser {
         return false;
     }
 
-    bool parse_digits(std::string_view text) {
+    // A whole number from 1 to max for option --name; `expected` says what it may be.
+    std::optional<int> parse_count(const char *name, std::string_view text, int max,
+                                   const char *expected) {
         const auto value = parse_whole(text);
         if (!value) {
-            return fail("--digits needs a whole number, not " + quoted(text));
+            fail(std::string("--") + name + " needs " + expected + ", not " + quoted(text));
+            return std::nullopt;
         }
-        if (*value < 1 || *value > max_digits) {
-            return fail("--digits must be from 1 to " + std::to_string(max_digits) + ", not " +
-                        std::string(text));
+        if (*value < 1 || *value > max) {
+            fail(std::string("--") + name + " must be from 1 to " + std::to_string(max) + ", not " +
+                 std::string(text));
+            return std::nullopt;
         }
-        options.digits = static_cast<int>(*value);
-        return true;
+        return static_cast<int>(*value);
+    }
+
+    bool parse_digits(std::string_view text) {
+        const auto value = parse_count("digits", text, max_digits, "a whole number");
+        options.digits = value.value_or(options.digits);
+        return value.has_value();
     }
 
     bool parse_threads(std::string_view text) {
@@ -114,16 +123,9 @@ struct option_parser {
             options.threads = std::clamp(online_processors, 1, max_threads);
             return true;
         }
-        const auto value = parse_whole(text);
-        if (!value) {
-            return fail("--threads needs a whole number or 'all', not " + quoted(text));
-        }
-        if (*value < 1 || *value > max_threads) {
-            return fail("--threads must be from 1 to " + std::to_string(max_threads) + ", not " +
-                        std::string(text));
-        }
-        options.threads = static_cast<int>(*value);
-        return true;
+        const auto value = parse_count("threads", text, max_threads, "a whole number or 'all'");
+        options.threads = value.value_or(options.threads);
+        return value.has_value();
     }
 
     bool parse_minutes(std::string_view text) {
