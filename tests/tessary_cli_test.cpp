@@ -79,10 +79,14 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    // The read end is closed before the fork, so that no write can reach the pipe's buffer.
     int pipe_ends[2] = {-1, -1};
-    if (how.out == output::closed_pipe && pipe(pipe_ends) != 0) {
-        ADD_FAILURE() << "no pipe";
-        return {};
+    if (how.out == output::closed_pipe) {
+        if (pipe(pipe_ends) != 0) {
+            ADD_FAILURE() << "no pipe";
+            return {};
+        }
+        close(pipe_ends[0]);
     }
     const pid_t child = fork();
     if (child == 0) {
@@ -92,9 +96,6 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
                             ? open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
                             : pipe_ends[1];
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (how.out == output::closed_pipe) {
-            close(pipe_ends[0]);
-        }
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
@@ -107,7 +108,6 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
         _exit(127);
     }
     if (how.out == output::closed_pipe) {
-        close(pipe_ends[0]);
         close(pipe_ends[1]);
     }
     if (how.interrupt_after_ms > 0) {
