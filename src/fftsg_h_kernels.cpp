@@ -368,8 +368,115 @@ void cftb040(double *__restrict a) {
     store(a, 6, x2);
 }
 
+// On the wider paths a leaf's points can fill count / lanes registers, and the leaf run as
+// radix-2 steps of decimation in frequency: for d = count/2, ..., 2, 1 the pairs (k, k + d) of
+// each group of 2d points become (x_k + x_(k+d), (x_k - x_(k+d)) W_2d^k). The results stay in
+// place, which is the bit-reversed order of the leaves. A kind-2 leaf first multiplies point j
+// by W_(2 count)^j. Where d is below `lanes`, the partners share a register.
+
+// W_32^j = exp(i pi j/16), j = 0 .. 15: every twiddle of a leaf of up to 16 points.
+constexpr complex root32[16] = {
+    {1, 0},
+    {cos_pi_16, sin_pi_16},
+    {cos_pi_8, sin_pi_8},
+    {cos_3pi_16, sin_3pi_16},
+    {cos_pi_4, cos_pi_4},
+    {sin_3pi_16, cos_3pi_16},
+    {sin_pi_8, cos_pi_8},
+    {sin_pi_16, cos_pi_16},
+    {0, 1},
+    {-sin_pi_16, cos_pi_16},
+    {-sin_pi_8, cos_pi_8},
+    {-sin_3pi_16, cos_3pi_16},
+    {-cos_pi_4, cos_pi_4},
+    {-cos_3pi_16, sin_3pi_16},
+    {-cos_pi_8, sin_pi_8},
+    {-cos_pi_16, sin_pi_16},
+};
+
+// The values lane_value(c) in the lanes c, filled element by element so that the compiler
+// folds constant ones into a constant.
+template <class LaneValue> inline points from_lanes(LaneValue lane_value) {
+    lane_vector v;
+#pragma GCC unroll 16
+    for (int c = 0; c < lanes; ++c) {
+        const complex w = lane_value(c);
+        v[2 * c] = w.re;
+        v[2 * c + 1] = w.im;
+    }
+    return {v};
+}
+
+// W_m^k in each lane c, with k = first + c (m divides 32).
+inline points roots(int m, int first) {
+    return from_lanes([=](int c) { return root32[(first + c) % m * (32 / m)]; });
+}
+
+// Lane c ^ d of v in lane c, and b in the lanes c with bit d set, a in the others.
+template <int d, size_t... k>
+inline lane_vector partners(lane_vector v, std::index_sequence<k...>) {
+    return __builtin_shufflevector(v, v, (k ^ (2 * d))...);
+}
+template <int d, size_t... k>
+inline lane_vector upper_from(lane_vector a, lane_vector b, std::index_sequence<k...>) {
+    return __builtin_shufflevector(a, b, ((k / 2 & d) != 0 ? k + lane_doubles : k)...);
+}
+
+// One radix-2 step at distance d on the registers of a leaf.
+template <int d, int registers> inline void radix2_step(points (&x)[registers]) {
+    if constexpr (d >= lanes) {
+        constexpr int apart = d / lanes;
+#pragma GCC unroll 16
+        for (int r = 0; r < registers; ++r) {
+            if ((r & apart) == 0) {
+                const points sum = x[r] + x[r + apart];
+                x[r + apart] = (x[r] - x[r + apart]) * roots(2 * d, r * lanes);
+                x[r] = sum;
+            }
+        }
+    } else {
+        // Lanes c with bit d clear keep their sums; the others take W_2d^(c mod d).
+        const points w = from_lanes([](int c) {
+            return (c & d) != 0 ? root32[c % d * (16 / d)] : complex{1, 0};
+        });
+#pragma GCC unroll 16
+        for (points &v : x) {
+            const points t{partners<d>(v.v, lane_indices{})};
+            v = points{upper_from<d>((v + t).v, (t - v).v, lane_indices{})};
+            if constexpr (d > 1) {
+                v = v * w;
+            }
+        }
+    }
+}
+
+// The steps at distances d, d/2, ..., 1.
+template <int d, int registers> inline void radix2_steps(points (&x)[registers]) {
+    radix2_step<d>(x);
+    if constexpr (d > 1) {
+        radix2_steps<d / 2>(x);
+    }
+}
+
+template <int count, bool kind2> void radix2_leaf(double *__restrict a) {
+    constexpr int registers = count / lanes;
+    points x[registers];
+#pragma GCC unroll 16
+    for (int r = 0; r < registers; ++r) {
+        x[r] = load_points(a, r * lane_doubles);
+        if (kind2) {
+            x[r] = x[r] * roots(2 * count, r * lanes);
+        }
+    }
+    radix2_steps<count / 2>(x);
+#pragma GCC unroll 16
+    for (int r = 0; r < registers; ++r) {
+        store(a, r * lane_doubles, x[r]);
+    }
+}
+
 // Kind-1, 8 points: stage with W_8, then 2-point quarters of kinds 1, 2, 1, 1.
-void cftf081(double *__restrict a) {
+void cftf081_pairs(double *__restrict a) {
     leaf_points<8> x(a);
     butterfly1(x[0], x[2], x[4], x[6]);
     {
@@ -387,7 +494,7 @@ void cftf081(double *__restrict a) {
 }
 
 // Kind-2, 8 points: stage with W_16, then 2-point quarters of kinds 1, 2, 1, 2.
-void cftf082(double *__restrict a) {
+void cftf082_pairs(double *__restrict a) {
     leaf_points<8> x(a);
     butterfly2(x[0], x[2], x[4], x[6]);
     butterfly2(x[1], x[3], x[5], x[7], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8},
@@ -400,7 +507,7 @@ void cftf082(double *__restrict a) {
 }
 
 // Kind-1, 16 points: stage with W_16, then 4-point quarters of kinds 1, 2, 1, 1.
-void cftf161(double *__restrict a) {
+void cftf161_pairs(double *__restrict a) {
     leaf_points<16> x(a);
     butterfly1(x[0], x[4], x[8], x[12]);
     butterfly1(x[1], x[5], x[9], x[13], {cos_pi_8, sin_pi_8}, {sin_pi_8, cos_pi_8});
@@ -421,7 +528,7 @@ void cftf161(double *__restrict a) {
 }
 
 // Kind-2, 16 points: stage with W_32, then 4-point quarters of kinds 1, 2, 1, 2.
-void cftf162(double *__restrict a) {
+void cftf162_pairs(double *__restrict a) {
     leaf_points<16> x(a);
     butterfly2(x[0], x[4], x[8], x[12]);
     butterfly2(x[1], x[5], x[9], x[13], {cos_pi_16, sin_pi_16}, {sin_3pi_16, cos_3pi_16},
@@ -435,6 +542,28 @@ void cftf162(double *__restrict a) {
     butterfly1(x[8], x[9], x[10], x[11]);
     butterfly2(x[12], x[13], x[14], x[15]);
     x.store_to(a);
+}
+
+// A leaf that fits in four registers runs in them; on more, the radix-2 steps' extra
+// multiplications cost more than they save, and the leaf stays on pairs of doubles.
+template <int count, bool kind2, void (*on_pairs)(double *)> void leaf(double *__restrict a) {
+    if constexpr (count <= 4 * lanes) {
+        radix2_leaf<count, kind2>(a);
+    } else {
+        on_pairs(a);
+    }
+}
+void cftf081(double *__restrict a) {
+    leaf<8, false, cftf081_pairs>(a);
+}
+void cftf082(double *__restrict a) {
+    leaf<8, true, cftf082_pairs>(a);
+}
+void cftf161(double *__restrict a) {
+    leaf<16, false, cftf161_pairs>(a);
+}
+void cftf162(double *__restrict a) {
+    leaf<16, true, cftf162_pairs>(a);
 }
 
 // The leaves of a block of 4 q doubles after its stage: quarters of kinds 1, 2, 1, and 2 for a
