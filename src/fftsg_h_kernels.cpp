@@ -235,10 +235,22 @@ inline void twiddle_step(stage_twiddles &prev, const stage_twiddles &cur, stage_
     twiddle_step(prev.w3, cur.w3, d.d3);
 }
 
+// The values lane_value(c) in the lanes c, filled element by element: the compiler folds
+// constant ones into a constant and keeps computed ones in registers (a copy through memory
+// would wait for the stores of the separate values).
+template <class LaneValue> inline points from_lanes(LaneValue lane_value) {
+    lane_vector v;
+#pragma GCC unroll 16
+    for (int c = 0; c < lanes; ++c) {
+        const complex w = lane_value(c);
+        v[2 * c] = w.re;
+        v[2 * c + 1] = w.im;
+    }
+    return {v};
+}
+
 inline points gathered(const complex *z) {
-    points x;
-    __builtin_memcpy(&x.v, z, sizeof x.v);
-    return x;
+    return from_lanes([z](int c) { return z[c]; });
 }
 
 // The walk of W^k and W^3k, W = exp(i theta), over k = 0 .. H in groups of `lanes`. A reseed
@@ -393,19 +405,6 @@ constexpr complex root32[16] = {
     {-cos_pi_8, sin_pi_8},
     {-cos_pi_16, sin_pi_16},
 };
-
-// The values lane_value(c) in the lanes c, filled element by element so that the compiler
-// folds constant ones into a constant.
-template <class LaneValue> inline points from_lanes(LaneValue lane_value) {
-    lane_vector v;
-#pragma GCC unroll 16
-    for (int c = 0; c < lanes; ++c) {
-        const complex w = lane_value(c);
-        v[2 * c] = w.re;
-        v[2 * c + 1] = w.im;
-    }
-    return {v};
-}
 
 // W_m^k in each lane c, with k = first + c (m divides 32).
 inline points roots(int m, int first) {
