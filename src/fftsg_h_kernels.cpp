@@ -1,8 +1,8 @@
 // The complex-transform kernels, compiled once per instruction set: for the baseline, for
 // AVX2 with FMA and for AVX-512 (see the kernel table at the end and the choice in
 // fftsg_h.cpp). The radix-4 stages hold `lanes` consecutive complex values in one register:
-// one on the baseline, two in 256 bits, four in 512 bits. The leaves stay on pairs of doubles;
-// the wider paths still gain there from fused multiply-adds and three-operand instructions.
+// one on the baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such
+// registers runs in them; the others stay on pairs of doubles.
 #include "fftsg_h_common.h"
 
 #include <cassert>
@@ -380,8 +380,8 @@ void cftb040(double *__restrict a) {
     store(a, 6, x2);
 }
 
-// On the wider paths a leaf's points can fill count / lanes registers, and the leaf run as
-// radix-2 steps of decimation in frequency: for d = count/2, ..., 2, 1 the pairs (k, k + d) of
+// In registers, a leaf's points fill count / lanes of them, and the leaf runs as radix-2
+// steps of decimation in frequency: for d = count/2, ..., 2, 1 the pairs (k, k + d) of
 // each group of 2d points become (x_k + x_(k+d), (x_k - x_(k+d)) W_2d^k). The results stay in
 // place, which is the bit-reversed order of the leaves. A kind-2 leaf first multiplies point j
 // by W_(2 count)^j. Where d is below `lanes`, the partners share a register.
