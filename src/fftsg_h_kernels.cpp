@@ -406,9 +406,14 @@ constexpr complex root32[16] = {
     {-cos_pi_16, sin_pi_16},
 };
 
-// W_m^k in each lane c, with k = first + c (m divides 32).
+// W_m^k (m divides 32).
+inline complex root(int m, int k) {
+    return root32[k % m * (32 / m)];
+}
+
+// W_m^k in each lane c, with k = first + c.
 inline points roots(int m, int first) {
-    return from_lanes([=](int c) { return root32[(first + c) % m * (32 / m)]; });
+    return from_lanes([=](int c) { return root(m, first + c); });
 }
 
 // Lane c ^ d of v in lane c, and b in the lanes c with bit d set, a in the others.
@@ -436,7 +441,7 @@ template <int d, int registers> inline void radix2_step(points (&x)[registers]) 
     } else {
         // Lanes c with bit d clear keep their sums; the others take W_2d^(c mod d).
         const points w = from_lanes([](int c) {
-            return (c & d) != 0 ? root32[c % d * (16 / d)] : complex{1, 0};
+            return (c & d) != 0 ? root(2 * d, c % d) : complex{1, 0};
         });
 #pragma GCC unroll 16
         for (points &v : x) {
