@@ -1,6 +1,7 @@
 #include "pi_fftcs.h"
 
 #include "fftsg_h.h"
+#include "pi_fftcs_kernels.h"
 #include "twiddle_walk.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <math.h>
+#include <string_view>
 
 // The block layout is shared with every caller that allocates numbers.
 static_assert(offsetof(mp_number, sign) == 0);
@@ -20,6 +22,8 @@ static_assert(sizeof(mp_number) == 8);
 static_assert(sizeof(int) == 4);
 
 namespace {
+
+using namespace mp_kernels;
 
 // A magnitude is an exponent word followed directly by the digits.
 inline int16_t *digits_of(int32_t *magnitude) {
@@ -41,21 +45,6 @@ inline bool is_normalised(int n, int radix, const mp_number *x) {
                std::all_of(x->digit, x->digit + n, [](int16_t d) { return d == 0; });
     }
     return (x->sign == 1 || x->sign == -1) && x->digit[0] >= 1 && x->digit[0] < radix;
-}
-
-// trunc by the processor's truncating conversion, for |x| < 2^63: without SSE4.1, std::trunc
-// compiles to a range test, a branch and a sign fix-up around the same conversion, all on the
-// carry chains below. It gives +0 where trunc gives -0; every caller adds the result to a
-// non-zero value, multiplies and adds it, or stores it as an integer, so no result changes.
-inline double truncate(double x) {
-    assert(std::fabs(x) < 0x1p62);
-    return static_cast<double>(static_cast<int64_t>(x));
-}
-
-// truncate(x) - 1, with the subtraction done before the conversion back to double.
-inline double truncate_minus_one(double x) {
-    assert(std::fabs(x) < 0x1p62);
-    return static_cast<double>(static_cast<int64_t>(x) - 1);
 }
 
 inline int sign_of(int64_t x) {
@@ -633,34 +622,6 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
 
 namespace {
 
-// The carry release of the conversion back, between two digits: the carry with its +0.5 guard
-// already added, and the carry two places up, held back one step. This pair is all that one
-// digit passes to the next.
-struct carry_state {
-    double guarded_carry, held;
-
-    bool operator==(const carry_state &) const = default;
-};
-
-// One digit of the carry release (see mp_mul_d2i): from the state and the digit's term, the
-// digit and the state passed on. guarded_carry = tv + (held + 0.5) equals (tv + held) + 0.5
-// exactly (whole and half numbers far below 2^52) and takes one addition less on the chain
-// from digit to digit.
-struct digit_release {
-    double f, rr, radix;
-
-    int16_t operator()(carry_state &s, double term) const {
-        const double x = s.guarded_carry + f * term;
-        const double u = x * rr;
-        const double next_held = truncate_minus_one(u);
-        const double v = (u - next_held) * radix;
-        const double tv = truncate(v);
-        s.guarded_carry = tv + (s.held + 0.5);
-        s.held = next_held;
-        return static_cast<int16_t>((v - tv) * radix);
-    }
-};
-
 // Each digit waits for the state of the less significant one after it, so one chain of
 // conversions and multiplications bounds the speed. The digits are therefore released in
 // lanes, adjacent runs of digits that run side by side: the lane of the last digits starts
@@ -671,10 +632,38 @@ struct digit_release {
 // digits are the ones a single chain gives, because a digit depends on nothing but the state
 // and its term. A carry's difference shrinks by a factor radix per digit, so the true state
 // usually meets the lane's within two or three digits.
-constexpr int carry_lanes = 8;
 constexpr int lane_warm_up = 16;      // terms the guess of a lane's start state runs through
-constexpr int lane_checkpoints = 64;  // states kept per lane for the catch-up
 constexpr int min_lane_digits = 1024; // shorter runs go in one chain
+
+// The lanes side by side, one digit of each in turn.
+void release_lanes_portable(const digit_release &release, const double *term,
+                            const int (&top)[carry_lanes], int length, int16_t *__restrict digit,
+                            carry_state (&lane)[carry_lanes],
+                            carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
+    for (int k = 0; k < lane_checkpoints; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
+            checkpoint[l][k] = lane[l];
+        }
+    }
+    for (int k = lane_checkpoints; k < length; ++k) {
+        for (int l = 0; l < carry_lanes; ++l) {
+            digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
+        }
+    }
+}
+
+// The lanes in vector registers where the transforms' instruction-set path has them. Every
+// path gives the same digits.
+lanes_kernel *choose_release_lanes() {
+#ifdef TESSARY_MP_X86_PATHS
+    const std::string_view path = fft_simd_path();
+    if (path == "avx512" || path == "avx2") {
+        return release_lanes_avx2;
+    }
+#endif
+    return release_lanes_portable;
+}
 
 // Releases the digits last, last - 1, ..., 1 from their terms (term[i] for digit i) and
 // leaves in `state` the state after digit 1.
@@ -683,7 +672,7 @@ void release_carries(const digit_release &release, const double *term, int last,
     const int length = last / carry_lanes;
     if (length < min_lane_digits) {
         for (int i = last; i >= 1; --i) {
-            digit[i] = release(state, term[i]);
+            digit[i] = release_digit(release, state, term[i]);
         }
         return;
     }
@@ -698,23 +687,14 @@ void release_carries(const digit_release &release, const double *term, int last,
         }
         lane[l] = {0.5, 0};
         for (int i = top[l] + lane_warm_up; i > top[l]; --i) {
-            release(lane[l], term[i]);
+            release_digit(release, lane[l], term[i]);
         }
     }
     carry_state checkpoint[carry_lanes][lane_checkpoints];
-    for (int k = 0; k < lane_checkpoints; ++k) {
-        for (int l = 0; l < carry_lanes; ++l) {
-            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
-            checkpoint[l][k] = lane[l];
-        }
-    }
-    for (int k = lane_checkpoints; k < length; ++k) {
-        for (int l = 0; l < carry_lanes; ++l) {
-            digit[top[l] - k] = release(lane[l], term[top[l] - k]);
-        }
-    }
+    static lanes_kernel *const release_lanes = choose_release_lanes();
+    release_lanes(release, term, top, length, digit, lane, checkpoint);
     for (int i = top[carry_lanes - 1] - length; i >= 1; --i) {
-        digit[i] = release(lane[carry_lanes - 1], term[i]);
+        digit[i] = release_digit(release, lane[carry_lanes - 1], term[i]);
     }
 
     // Catch-up: the true state enters each lane at its top.
@@ -723,15 +703,15 @@ void release_carries(const digit_release &release, const double *term, int last,
         const int bottom = l == carry_lanes - 1 ? 1 : top[l] - length + 1;
         bool met = false;
         for (int k = 0; k < lane_checkpoints && !met; ++k) {
-            digit[top[l] - k] = release(exact, term[top[l] - k]);
-            met = exact == checkpoint[l][k];
+            digit[top[l] - k] = release_digit(release, exact, term[top[l] - k]);
+            met = same_state(exact, checkpoint[l][k]);
         }
         if (met) {
             exact = lane[l];
             continue;
         }
         for (int i = top[l] - lane_checkpoints; i >= bottom; --i) {
-            digit[i] = release(exact, term[i]);
+            digit[i] = release_digit(release, exact, term[i]);
         }
     }
     state = exact;
