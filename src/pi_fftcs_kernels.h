@@ -1,7 +1,7 @@
 // Internal to the arithmetic: the carry release of the conversion back, shared by the portable
-// code in pi_fftcs.cpp and the lane kernels of pi_fftcs_kernels.cpp, which are compiled once
-// per instruction set. Everything but the kernel declarations has internal linkage, so that
-// each translation unit keeps the copies compiled for its own instruction set.
+// code in pi_fftcs.cpp and the lane kernel of pi_fftcs_kernels.cpp, which is compiled for AVX2.
+// Everything but the records and the kernel declaration has internal linkage, so that each
+// translation unit keeps the copies compiled for its own instruction set.
 #ifndef TESSARY_PI_FFTCS_KERNELS_H
 #define TESSARY_PI_FFTCS_KERNELS_H
 
@@ -12,7 +12,7 @@
 namespace mp_kernels {
 
 // The records passed between translation units have no member functions: an inline member
-// compiled for AVX-512 could be the copy the linker keeps for the portable code.
+// compiled for AVX2 could be the copy the linker keeps for the portable code.
 
 // The carry release between two digits: the carry with its +0.5 guard already added, and
 // the carry two places up, held back one step. This pair is all that one digit passes to the
