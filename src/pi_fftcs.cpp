@@ -632,8 +632,9 @@ namespace {
 // digits are the ones a single chain gives, because a digit depends on nothing but the state
 // and its term. A carry's difference shrinks by a factor radix per digit, so the true state
 // usually meets the lane's within two or three digits.
-constexpr int lane_warm_up = 16;      // terms the guess of a lane's start state runs through
-constexpr int min_lane_digits = 1024; // shorter runs go in one chain
+constexpr int lane_warm_up = 16;     // terms the guess of a lane's start state runs through
+constexpr int min_lane_digits = 128; // shorter runs go in one chain
+static_assert(min_lane_digits >= lane_checkpoints);
 
 // The lanes side by side, one digit of each in turn.
 void release_lanes_portable(const digit_release &release, const double *term,
