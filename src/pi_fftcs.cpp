@@ -641,17 +641,14 @@ void release_lanes_portable(const digit_release &release, const double *term,
                             const int (&top)[carry_lanes], int length, int16_t *__restrict digit,
                             carry_state (&lane)[carry_lanes],
                             carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
-    for (int k = 0; k < lane_checkpoints; ++k) {
-        for (int l = 0; l < carry_lanes; ++l) {
-            digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
-            checkpoint[l][k] = lane[l];
-        }
-    }
-    for (int k = lane_checkpoints; k < length; ++k) {
-        for (int l = 0; l < carry_lanes; ++l) {
-            digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
-        }
-    }
+    run_lanes(
+        length,
+        [&](int k) {
+            for (int l = 0; l < carry_lanes; ++l) {
+                digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
+            }
+        },
+        [&](int l) { return lane[l]; }, checkpoint);
 }
 
 // The lanes in vector registers where the transforms' instruction-set path has them. Every

@@ -75,15 +75,9 @@ void release_lanes_avx2(const digit_release &release, const double *term,
     for (int l = 0; l < carry_lanes; ++l) {
         lanes.set(l, state[l]);
     }
-    for (int k = 0; k < lane_checkpoints; ++k) {
-        release_step_of_lanes(release, term, top, k, digit, lanes);
-        for (int l = 0; l < carry_lanes; ++l) {
-            checkpoint[l][k] = lanes[l];
-        }
-    }
-    for (int k = lane_checkpoints; k < length; ++k) {
-        release_step_of_lanes(release, term, top, k, digit, lanes);
-    }
+    run_lanes(
+        length, [&](int k) { release_step_of_lanes(release, term, top, k, digit, lanes); },
+        [&](int l) { return lanes[l]; }, checkpoint);
     for (int l = 0; l < carry_lanes; ++l) {
         state[l] = lanes[l];
     }

@@ -94,6 +94,22 @@ inline int16_t release_digit(const digit_release &r, carry_state &s, double term
     return static_cast<int16_t>(release_step<scalar_truncation>(r, s.guarded_carry, s.held, term));
 }
 
+// The schedule of every lanes_kernel: step(k) releases digit top[l] - k of every lane l, and
+// state_of(l) is lane l's state, kept after each of the first lane_checkpoints steps.
+template <class Step, class StateOf>
+inline void run_lanes(int length, Step step, StateOf state_of,
+                      carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
+    for (int k = 0; k < lane_checkpoints; ++k) {
+        step(k);
+        for (int l = 0; l < carry_lanes; ++l) {
+            checkpoint[l][k] = state_of(l);
+        }
+    }
+    for (int k = lane_checkpoints; k < length; ++k) {
+        step(k);
+    }
+}
+
 } // namespace
 } // namespace mp_kernels
 
