@@ -75,6 +75,33 @@ void BM_mp_mul_d2i(benchmark::State &state) {
     }
 }
 
+// The bin-pair kernels alone, on spectra of random values: the heaviest (two splits, the
+// product and the merge) and the lightest (the square and the merge).
+void BM_mp_mul_rcmul(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    std::mt19937_64 gen(6);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (double &x : f.d1) {
+        x = value(gen);
+    }
+    f.d2 = f.d1;
+    for (auto _ : state) {
+        mp_mul_rcmul(f.nfft, f.d1.data() + 1, f.d2.data() + 1);
+    }
+}
+
+void BM_mp_mul_rcsqu_nt_in(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    std::mt19937_64 gen(7);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (double &x : f.d1) {
+        x = value(gen);
+    }
+    for (auto _ : state) {
+        mp_mul_rcsqu_nt_in(f.nfft, f.d1.data() + 1);
+    }
+}
+
 void BM_mp_inv(benchmark::State &state) {
     Fixture f(static_cast<int>(state.range(0)));
     for (auto _ : state) {
@@ -104,6 +131,8 @@ BENCHMARK(BM_mp_mul)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_squ)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mulh)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mul_d2i)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_mul_rcmul)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_mul_rcsqu_nt_in)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_inv)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_sqrt)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_invisqrt)->TESSARY_LENGTHS;

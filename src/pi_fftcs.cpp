@@ -1,8 +1,8 @@
 #include "pi_fftcs.h"
 
 #include "fftsg_h.h"
+#include "pi_fftcs_bin_pairs.h"
 #include "pi_fftcs_kernels.h"
-#include "twiddle_walk.h"
 
 #include <algorithm>
 #include <cassert>
@@ -476,103 +476,26 @@ inline void backward_transform(int nfft, double *d) {
     cdft(nfft, -1, d + 1);
 }
 
-struct complex {
-    double re, im;
-};
-
-inline complex operator*(complex x, complex y) {
-    return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
-}
-inline complex operator+(complex x, complex y) {
-    return {x.re + y.re, x.im + y.im};
-}
-inline complex operator*(double s, complex x) {
-    return {s * x.re, s * x.im};
-}
-inline complex times_i(complex x) {
-    return {-x.im, x.re};
-}
-inline complex load(const double *a, int j) {
-    return {a[j], a[j + 1]};
-}
-inline void store(double *a, int j, complex x) {
-    a[j] = x.re;
-    a[j + 1] = x.im;
+// The arithmetic's vector kernels follow the instruction-set path the transforms chose.
+bool transforms_run_on(std::string_view path) {
+    return fft_simd_path() == path;
 }
 
-// A real sequence of nfft values is transformed as nfft/2 complex values z;
-// with Z its transform, the real transform's bins j and nfft - j are
-//   X_j = (Z_j + conj Z_K)/2 + w_j (Z_j - conj Z_K)/2 with w_j = -i exp(+i j theta),
-// which is what split computes in place from the pair (Z_j, Z_K), K = nfft - j,
-// with wr = 0.5 - 0.5 sin(j theta), wi = 0.5 cos(j theta), theta = pi/nfft.
-// merge is its inverse (up to the factor the backward transform supplies).
-struct twiddle {
-    double wr, wi;
-};
-
-inline void split(complex &xj, complex &xk, twiddle w) {
-    const double xr = xj.re - xk.re;
-    const double xi = xj.im + xk.im;
-    const double yr = w.wr * xr - w.wi * xi;
-    const double yi = w.wi * xr + w.wr * xi;
-    xj.re -= yr;
-    xj.im -= yi;
-    xk.re += yr;
-    xk.im -= yi;
-}
-
-inline void merge(complex &xj, complex &xk, twiddle w) {
-    const double xr = xj.re - xk.re;
-    const double xi = xj.im + xk.im;
-    const double yr = w.wr * xr + w.wi * xi;
-    const double yi = w.wr * xi - w.wi * xr;
-    xj.re -= yr;
-    xj.im -= yi;
-    xk.re += yr;
-    xk.im -= yi;
-}
-
-// A bin pair of x split and stored back, so that x is left in spectrum form.
-struct bin_pair {
-    complex j, k;
-};
-inline bin_pair split_stored(double *x, int j, int k, twiddle w) {
-    bin_pair p{load(x, j), load(x, k)};
-    split(p.j, p.k, w);
-    store(x, j, p.j);
-    store(x, k, p.k);
-    return p;
-}
-
-constexpr double pi = 3.141592653589793;
-// The twiddle walk takes a fresh value from sincos every 128 pairs, which keeps the twiddles
-// within a few ulps (the radix test sees the effect).
-constexpr int pairs_per_seed = 128;
-
-// Calls pair_op(j, nfft - j, twiddle of j) for j = nfft/2 - 2, nfft/2 - 4, ..., 2. Step k =
-// (nfft/2 - j)/2 of the walk carries z = (0.5 - wr, wi) = 1/2 exp(2i k theta).
-template <class PairOp> inline void for_each_bin_pair(int nfft, PairOp pair_op) {
-    const double theta = pi / nfft;
-    double s = 0;
-    double c = 0;
-    sincos(theta, &s, &c);
-    const complex step{1 - 2 * s * s, 2 * s * c};
-    const int half = nfft / 2;
-    // (sin, cos) of j theta is (cos, sin) of the walk's angle pi/2 - j theta.
-    const auto reseed = [=](int k) {
-        double sj = 0;
-        double cj = 0;
-        sincos((half - 2 * k) * theta, &sj, &cj);
-        const complex z{0.5 * sj, 0.5 * cj};
-        return twiddle_run<complex>{z, z * step};
-    };
-    twiddle_walk walk(twiddle_run<complex>{{0.5, 0}, {0.5 - s * s, s * c}}, 4 * s * c, 1,
-                      pairs_per_seed, nfft / 4 - 1, reseed);
-    for (int k = 1; k < nfft / 4; ++k) {
-        walk.advance();
-        const complex z = walk.current();
-        pair_op(half - 2 * k, nfft - half + 2 * k, twiddle{0.5 - z.re, z.im});
+const mp_bin_pairs::kernel_table &choose_bin_pair_kernels() {
+#ifdef TESSARY_MP_X86_PATHS
+    if (transforms_run_on("avx512")) {
+        return mp_bin_pairs::kernels_avx512;
     }
+    if (transforms_run_on("avx2")) {
+        return mp_bin_pairs::kernels_avx2;
+    }
+#endif
+    return mp_bin_pairs::kernels_baseline;
+}
+
+const mp_bin_pairs::kernel_table &bin_pair_kernels() {
+    static const mp_bin_pairs::kernel_table &kernels = choose_bin_pair_kernels();
+    return kernels;
 }
 
 // The DC cells hold (E, O), the sums of the even- and the odd-indexed packed
@@ -655,8 +578,7 @@ void release_lanes_portable(const digit_release &release, const double *term,
 // path gives the same digits.
 lanes_kernel *choose_release_lanes() {
 #ifdef TESSARY_MP_X86_PATHS
-    const std::string_view path = fft_simd_path();
-    if (path == "avx512" || path == "avx2") {
+    if (transforms_run_on("avx512") || transforms_run_on("avx2")) {
         return release_lanes_avx2;
     }
 #endif
@@ -777,123 +699,47 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 }
 
 // ---- Bin-pair kernels ----
-// Each visits the centre bin and every pair (j, nfft - j); they differ only in
-// which arrays are split, which product is formed and whether the result is
-// merged. Bins 0 and nfft/2 are the DC pair, left to the wrappers.
+// Each visits the centre bin and every pair (j, nfft - j); they run on the path the transforms
+// chose (pi_fftcs_bin_pairs.cpp). Bins 0 and nfft/2 are the DC pair, left to the wrappers.
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    const int centre = nfft / 2;
-    store(b, centre, load(b, centre) * load(a, centre));
-    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        const auto [aj, ak] = split_stored(a, j, k, w);
-        complex bj = load(b, j), bk = load(b, k);
-        split(bj, bk, w);
-        bj = bj * aj;
-        bk = bk * ak;
-        merge(bj, bk, w);
-        store(b, j, bj);
-        store(b, k, bk);
-    });
+    bin_pair_kernels().rcmul(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    const int centre = nfft / 2;
-    store(b, centre, load(b, centre) * load(a, centre));
-    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        complex bj = load(b, j), bk = load(b, k);
-        split(bj, bk, w);
-        bj = bj * load(a, j);
-        bk = bk * load(a, k);
-        merge(bj, bk, w);
-        store(b, j, bj);
-        store(b, k, bk);
-    });
+    bin_pair_kernels().rcmul_nt_in1(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    const int centre = nfft / 2;
-    store(b, centre, load(b, centre) * load(a, centre));
-    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        const auto [aj, ak] = split_stored(a, j, k, w);
-        complex bj = load(b, j) * aj, bk = load(b, k) * ak;
-        merge(bj, bk, w);
-        store(b, j, bj);
-        store(b, k, bk);
-    });
+    bin_pair_kernels().rcmul_nt_in2(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    const int centre = nfft / 2;
-    store(b, centre, load(b, centre) * load(a, centre));
-    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        const auto [aj, ak] = split_stored(a, j, k, w);
-        complex bj = load(b, j), bk = load(b, k);
-        split(bj, bk, w);
-        store(b, j, bj * aj);
-        store(b, k, bk * ak);
-    });
+    bin_pair_kernels().rcmul_nt_out(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b && b != sum && a != sum);
-    const int centre = nfft / 2;
-    store(sum, centre, load(sum, centre) + load(a, centre) * load(b, centre));
-    for_each_bin_pair(nfft, [a, b, sum](int j, int k, twiddle w) {
-        const auto [bj, bk] = split_stored(b, j, k, w);
-        complex sj = load(sum, j) + load(a, j) * bj, sk = load(sum, k) + load(a, k) * bk;
-        merge(sj, sk, w);
-        store(sum, j, sj);
-        store(sum, k, sk);
-    });
+    bin_pair_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
 }
 
 extern "C" void mp_mul_rcsqu(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    const int centre = nfft / 2;
-    const complex ac = load(a, centre);
-    store(a, centre, ac * ac);
-    for_each_bin_pair(nfft, [a](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k);
-        split(aj, ak, w);
-        aj = aj * aj;
-        ak = ak * ak;
-        merge(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
-    });
+    bin_pair_kernels().rcsqu(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_nt_in(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    const int centre = nfft / 2;
-    const complex ac = load(a, centre);
-    store(a, centre, ac * ac);
-    for_each_bin_pair(nfft, [a](int j, int k, twiddle w) {
-        complex aj = load(a, j), ak = load(a, k);
-        aj = aj * aj;
-        ak = ak * ak;
-        merge(aj, ak, w);
-        store(a, j, aj);
-        store(a, k, ak);
-    });
+    bin_pair_kernels().rcsqu_nt_in(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    const int centre = nfft / 2;
-    const complex ac = load(a, centre);
-    store(b, centre, ac * ac);
-    for_each_bin_pair(nfft, [a, b](int j, int k, twiddle w) {
-        const auto [aj, ak] = split_stored(a, j, k, w);
-        complex bj = aj * aj, bk = ak * ak;
-        merge(bj, bk, w);
-        store(b, j, bj);
-        store(b, k, bk);
-    });
+    bin_pair_kernels().rcsqu_save(nfft, a, b);
 }
 
 // ---- Transform wrappers ----

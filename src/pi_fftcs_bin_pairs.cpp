@@ -1,0 +1,321 @@
+// The bin-pair kernels of the FFT products, compiled once per instruction set: for the
+// baseline, for AVX2 with FMA and for AVX-512 (see the table at the end and the choice in
+// pi_fftcs.cpp). A group of `lanes` consecutive pairs is held as two vectors, the real and the
+// imaginary parts of its bins, so that every formula runs lane by lane without shuffles. The
+// baseline has one lane of plain doubles and computes the scalar formulas bit for bit; the
+// wider paths may round differently in the last bits (and fuse multiplications and additions).
+#include "pi_fftcs_bin_pairs.h"
+
+#include "twiddle_walk.h"
+
+#include <cstddef>
+#include <math.h>
+#include <utility>
+
+#ifndef MP_BIN_PAIR_KERNELS
+#define MP_BIN_PAIR_KERNELS kernels_baseline
+#define MP_BIN_PAIR_LANES 1
+#endif
+
+namespace {
+
+constexpr int lanes = MP_BIN_PAIR_LANES;
+static_assert(lanes == 1 || lanes == 2 || lanes == 4 || lanes == 8);
+
+// The real or the imaginary parts of `count` bins: a double, or a vector of `count` doubles.
+// (GCC drops a vector_size that depends on a template parameter, hence one line per size.)
+template <int count> struct parts_of;
+template <> struct parts_of<1> { using type = double; };
+template <> struct parts_of<2> { using type = double __attribute__((vector_size(16))); };
+template <> struct parts_of<4> { using type = double __attribute__((vector_size(32))); };
+template <> struct parts_of<8> { using type = double __attribute__((vector_size(64))); };
+template <int count> using parts = typename parts_of<count>::type;
+
+// `count` bins, the c-th in lane c.
+template <int count> struct bins { parts<count> re, im; };
+
+template <int count> inline bins<count> operator+(bins<count> x, bins<count> y) {
+    return {x.re + y.re, x.im + y.im};
+}
+template <int count> inline bins<count> operator*(bins<count> x, bins<count> y) {
+    return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
+}
+template <int count> inline bins<count> operator*(double s, bins<count> x) {
+    return {s * x.re, s * x.im};
+}
+template <int count> inline bins<count> times_i(bins<count> x) {
+    return {-x.im, x.re};
+}
+
+// A real sequence of nfft values is transformed as nfft/2 complex values z; with Z its
+// transform, the real transform's bins j and K = nfft - j are
+//   X_j = (Z_j + conj Z_K)/2 + w_j (Z_j - conj Z_K)/2 with w_j = -i exp(+i j theta),
+// which is what split computes in place from the pair (Z_j, Z_K), with
+// wr = 0.5 - 0.5 sin(j theta), wi = 0.5 cos(j theta), theta = pi/nfft.
+// merge is its inverse (up to the factor the backward transform supplies).
+template <int count> struct twiddle { parts<count> wr, wi; };
+
+// Bins j and K = nfft - j of `count` pairs.
+template <int count> struct bin_pair { bins<count> j, k; };
+
+// Bin by bin.
+template <int count>
+inline bin_pair<count> operator+(const bin_pair<count> &x, const bin_pair<count> &y) {
+    return {x.j + y.j, x.k + y.k};
+}
+template <int count>
+inline bin_pair<count> operator*(const bin_pair<count> &x, const bin_pair<count> &y) {
+    return {x.j * y.j, x.k * y.k};
+}
+
+template <int count> inline void split(bin_pair<count> &x, twiddle<count> w) {
+    const parts<count> xr = x.j.re - x.k.re;
+    const parts<count> xi = x.j.im + x.k.im;
+    const parts<count> yr = w.wr * xr - w.wi * xi;
+    const parts<count> yi = w.wi * xr + w.wr * xi;
+    x.j.re -= yr;
+    x.j.im -= yi;
+    x.k.re += yr;
+    x.k.im -= yi;
+}
+
+template <int count> inline void merge(bin_pair<count> &x, twiddle<count> w) {
+    const parts<count> xr = x.j.re - x.k.re;
+    const parts<count> xi = x.j.im + x.k.im;
+    const parts<count> yr = w.wr * xr + w.wi * xi;
+    const parts<count> yi = w.wr * xi - w.wi * xr;
+    x.j.re -= yr;
+    x.j.im -= yi;
+    x.k.re += yr;
+    x.k.im -= yi;
+}
+
+// Between the 2 count doubles of `count` bins as they lie in memory (re, im, re, im, ...),
+// loaded as two vectors, and their parts. `descending` gives lane 0 the bin at the highest
+// address.
+template <int count, bool descending> struct memory_order {
+    using vector = parts<count>;
+    // Position in memory of part p (0 re, 1 im) of lane c, and the inverse.
+    static constexpr size_t position(size_t c, size_t p) {
+        return 2 * (descending ? count - 1 - c : c) + p;
+    }
+    static constexpr size_t part_index(size_t position) {
+        const size_t bin = position / 2;
+        return position % 2 * count + (descending ? count - 1 - bin : bin);
+    }
+    template <size_t... c>
+    static bins<count> unzip(vector v0, vector v1, std::index_sequence<c...>) {
+        return {__builtin_shufflevector(v0, v1, position(c, 0)...),
+                __builtin_shufflevector(v0, v1, position(c, 1)...)};
+    }
+    template <size_t... e>
+    static void zip(bins<count> x, vector &v0, vector &v1, std::index_sequence<e...>) {
+        v0 = __builtin_shufflevector(x.re, x.im, part_index(e)...);
+        v1 = __builtin_shufflevector(x.re, x.im, part_index(e + count)...);
+    }
+};
+
+// `count` bins from the double at index `first` on.
+template <int count, bool descending> inline bins<count> load_bins(const double *x, int first) {
+    if constexpr (count == 1) {
+        return {x[first], x[first + 1]};
+    } else {
+        parts<count> v0, v1;
+        __builtin_memcpy(&v0, x + first, sizeof v0);
+        __builtin_memcpy(&v1, x + first + count, sizeof v1);
+        return memory_order<count, descending>::unzip(v0, v1, std::make_index_sequence<count>{});
+    }
+}
+
+template <int count, bool descending>
+inline void store_bins(double *x, int first, bins<count> value) {
+    if constexpr (count == 1) {
+        x[first] = value.re;
+        x[first + 1] = value.im;
+    } else {
+        parts<count> v0, v1;
+        memory_order<count, descending>::zip(value, v0, v1, std::make_index_sequence<count>{});
+        __builtin_memcpy(x + first, &v0, sizeof v0);
+        __builtin_memcpy(x + first + count, &v1, sizeof v1);
+    }
+}
+
+// The pairs (j - 2c, K + 2c), c = 0 ... count-1, with their twiddles.
+template <int count> struct pair_at {
+    int j, k;
+    twiddle<count> w;
+
+    bin_pair<count> load(const double *x) const {
+        return {load_bins<count, true>(x, j - 2 * (count - 1)), load_bins<count, false>(x, k)};
+    }
+    void store(double *x, const bin_pair<count> &p) const {
+        store_bins<count, true>(x, j - 2 * (count - 1), p.j);
+        store_bins<count, false>(x, k, p.k);
+    }
+};
+
+// The pairs of x split and stored back, so that x is left in spectrum form.
+template <int count> inline bin_pair<count> split_stored(double *x, const pair_at<count> &at) {
+    bin_pair<count> p = at.load(x);
+    split(p, at.w);
+    at.store(x, p);
+    return p;
+}
+
+constexpr double pi = 3.141592653589793;
+// The twiddle walk takes a fresh value from sincos every 128 pairs, which keeps the twiddles
+// within a few ulps (the radix test sees the effect).
+constexpr int pairs_per_seed = 128;
+
+// `count` values as the lanes of one group.
+template <int count> inline bins<count> lanes_of(const bins<1> *z) {
+    if constexpr (count == 1) {
+        return z[0];
+    } else {
+        bins<count> group;
+        for (int c = 0; c < count; ++c) {
+            group.re[c] = z[c].re;
+            group.im[c] = z[c].im;
+        }
+        return group;
+    }
+}
+
+// Calls pair_op(pair_at) for the pairs k = 0, 1, ..., nfft/4 - 1, `count` at a time: the bins
+// j = nfft/2 - 2k and nfft - j. Pair 0 is the centre bin (j = K = nfft/2), whose twiddle is
+// exactly 0: split and merge leave it as it is, so it is multiplied as is. Step k of the walk
+// carries z(k) = (0.5 - wr, wi) = 1/2 exp(2ik theta); the first 2 count steps come from the
+// scalar recurrence, and a reseed at k multiplies z(k) from sincos by their powers.
+template <int count, class PairOp> void walk_pairs(int nfft, PairOp pair_op) {
+    const double theta = pi / nfft;
+    double s = 0;
+    double c = 0;
+    sincos(theta, &s, &c);
+    const int half = nfft / 2;
+    bins<1> z[2 * count] = {{0.5, 0}, {0.5 - s * s, s * c}};
+    for (int m = 2; m < 2 * count; ++m) {
+        z[m] = z[m - 2];
+        twiddle_step(z[m], z[m - 1], 4 * s * c);
+    }
+    bins<1> powers[2 * count]; // exp(2im theta) = 2 z(m)
+    for (int m = 0; m < 2 * count; ++m) {
+        powers[m] = 2 * z[m];
+    }
+    // (sin, cos) of j theta is (cos, sin) of the walk's angle pi/2 - j theta.
+    const auto reseed = [=](int k) {
+        double sj = 0;
+        double cj = 0;
+        sincos((half - 2 * k) * theta, &sj, &cj);
+        const bins<1> zk{0.5 * sj, 0.5 * cj};
+        bins<1> group[2 * count];
+        for (int m = 0; m < 2 * count; ++m) {
+            group[m] = zk * powers[m];
+        }
+        return twiddle_run<bins<count>>{lanes_of<count>(group), lanes_of<count>(group + count)};
+    };
+    twiddle_walk walk(twiddle_run<bins<count>>{lanes_of<count>(z), lanes_of<count>(z + count)},
+                      4 * z[count].im, count, pairs_per_seed, nfft / 4 - 1, reseed);
+    for (int k = 0; k < nfft / 4; k += count, walk.advance()) {
+        const bins<count> &zk = walk.current();
+        pair_op(pair_at<count>{half - 2 * k, half + 2 * k, {0.5 - zk.re, zk.im}});
+    }
+}
+
+// Whole groups of `lanes` pairs where there are enough pairs, else one pair at a time.
+template <class PairOp> inline void for_each_bin_pair(int nfft, PairOp pair_op) {
+    if (nfft / 4 >= lanes) {
+        walk_pairs<lanes>(nfft, pair_op);
+    } else {
+        walk_pairs<1>(nfft, pair_op);
+    }
+}
+
+// The kernels differ only in which arrays are split, which product is formed and whether the
+// result is merged.
+
+void rcmul(int nfft, double *a, double *b) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = split_stored(a, at);
+        auto y = at.load(b);
+        split(y, at.w);
+        y = y * x;
+        merge(y, at.w);
+        at.store(b, y);
+    });
+}
+
+void rcmul_nt_in1(int nfft, const double *a, double *b) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = at.load(a);
+        auto y = at.load(b);
+        split(y, at.w);
+        y = y * x;
+        merge(y, at.w);
+        at.store(b, y);
+    });
+}
+
+void rcmul_nt_in2(int nfft, double *a, double *b) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = split_stored(a, at);
+        auto y = at.load(b);
+        y = y * x;
+        merge(y, at.w);
+        at.store(b, y);
+    });
+}
+
+void rcmul_nt_out(int nfft, double *a, double *b) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = split_stored(a, at);
+        auto y = at.load(b);
+        split(y, at.w);
+        at.store(b, y * x);
+    });
+}
+
+void rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = at.load(a);
+        const auto y = split_stored(b, at);
+        auto s = at.load(sum);
+        s = s + x * y;
+        merge(s, at.w);
+        at.store(sum, s);
+    });
+}
+
+void rcsqu(int nfft, double *a) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        auto x = at.load(a);
+        split(x, at.w);
+        x = x * x;
+        merge(x, at.w);
+        at.store(a, x);
+    });
+}
+
+void rcsqu_nt_in(int nfft, double *a) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        auto x = at.load(a);
+        x = x * x;
+        merge(x, at.w);
+        at.store(a, x);
+    });
+}
+
+void rcsqu_save(int nfft, double *a, double *b) {
+    for_each_bin_pair(nfft, [=](const auto &at) {
+        const auto x = split_stored(a, at);
+        auto y = x * x;
+        merge(y, at.w);
+        at.store(b, y);
+    });
+}
+
+} // namespace
+
+extern const mp_bin_pairs::kernel_table mp_bin_pairs::MP_BIN_PAIR_KERNELS = {
+    rcmul, rcmul_nt_in1, rcmul_nt_in2, rcmul_nt_out, rcmul_nt_in1_add,
+    rcsqu, rcsqu_nt_in,  rcsqu_save,
+};
