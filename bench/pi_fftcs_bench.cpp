@@ -61,6 +61,36 @@ void BM_mp_mulh(benchmark::State &state) {
     }
 }
 
+// The linear passes over the digits: an addition, a subtraction of numbers of the same
+// exponent, packing into a work array and halving.
+void BM_mp_add(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        mp_add(f.n, radix, f.a.get(), f.b.get(), f.out.get());
+    }
+}
+
+void BM_mp_sub(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        mp_sub(f.n, radix, f.a.get(), f.b.get(), f.out.get());
+    }
+}
+
+void BM_mp_mul_i2d(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        mp_mul_i2d(f.n, radix, f.nfft, 0, f.a.get(), f.d1.data());
+    }
+}
+
+void BM_mp_idiv_2(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        mp_idiv_2(f.n, radix, f.a.get(), f.out.get());
+    }
+}
+
 // Conversion alone: a product's terms are copied in before each timed call.
 void BM_mp_mul_d2i(benchmark::State &state) {
     Fixture f(static_cast<int>(state.range(0)));
@@ -130,6 +160,10 @@ void BM_mp_invisqrt(benchmark::State &state) {
 BENCHMARK(BM_mp_mul)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_squ)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mulh)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_add)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_sub)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_mul_i2d)->TESSARY_LENGTHS;
+BENCHMARK(BM_mp_idiv_2)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mul_d2i)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mul_rcmul)->TESSARY_LENGTHS;
 BENCHMARK(BM_mp_mul_rcsqu_nt_in)->TESSARY_LENGTHS;

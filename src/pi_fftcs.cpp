@@ -1,8 +1,8 @@
 #include "pi_fftcs.h"
 
 #include "fftsg_h.h"
-#include "pi_fftcs_bin_pairs.h"
 #include "pi_fftcs_kernels.h"
+#include "pi_fftcs_paths.h"
 
 #include <algorithm>
 #include <cassert>
@@ -24,6 +24,31 @@ static_assert(sizeof(int) == 4);
 namespace {
 
 using namespace mp_kernels;
+using mp_paths::carry_of;
+
+// The arithmetic's loops compiled for the instruction-set path the transforms chose.
+#ifdef TESSARY_MP_X86_PATHS
+bool transforms_run_on(std::string_view path) {
+    return fft_simd_path() == path;
+}
+#endif
+
+const mp_paths::kernel_table &choose_path_kernels() {
+#ifdef TESSARY_MP_X86_PATHS
+    if (transforms_run_on("avx512")) {
+        return mp_paths::kernels_avx512;
+    }
+    if (transforms_run_on("avx2")) {
+        return mp_paths::kernels_avx2;
+    }
+#endif
+    return mp_paths::kernels_baseline;
+}
+
+const mp_paths::kernel_table &path_kernels() {
+    static const mp_paths::kernel_table &kernels = choose_path_kernels();
+    return kernels;
+}
 
 // A magnitude is an exponent word followed directly by the digits.
 inline int16_t *digits_of(int32_t *magnitude) {
@@ -68,56 +93,6 @@ int compare_magnitudes(int n, int64_t d, const int16_t *a, const int16_t *b) {
         }
     }
     return 0;
-}
-
-// The carry a place passes on when its digit must lie in [low, low + radix): t, the place's
-// value with the carry it received, lies within one radix of that range.
-inline int carry_of(int t, int low, int radix) {
-    return (t >= low + radix) - (t < low);
-}
-
-// Places a pass stages at a time: small enough to stay in registers and L1, large enough
-// that its loops vectorise.
-constexpr int settle_block = 64;
-
-// Writes out[j] = term(j) + the carry from place j + 1 - radix * the carry of place j, for
-// j = last down to first, with `carry` entering place last; returns the carry leaving place
-// first. A carry seldom travels past one place, so a block first takes each place's carry
-// from its own term alone, which has no chain from place to place and vectorises; that guess
-// is right for the whole block exactly when every digit it gives lies in range, and a block
-// where one does not is redone place by place. A block reads all its terms before it writes,
-// and later blocks read lower indices only, so out may be an array that term(j) reads at
-// indices up to j.
-template <class Out, class Term>
-int settle_carries(int first, int last, int low, int radix, int carry, Term term, Out *out) {
-    for (int top = last; top >= first; top -= settle_block) {
-        const int bottom = std::max(first, top - settle_block + 1);
-        const int count = top - bottom + 1;
-        int t[settle_block];
-        int c[settle_block + 1];
-        int digit[settle_block];
-        for (int k = 0; k < count; ++k) {
-            t[k] = term(bottom + k);
-            c[k] = carry_of(t[k], low, radix);
-        }
-        c[count] = carry;
-        int out_of_range = 0;
-        for (int k = 0; k < count; ++k) {
-            digit[k] = t[k] - radix * c[k] + c[k + 1];
-            out_of_range |= digit[k] < low || digit[k] >= low + radix;
-        }
-        if (out_of_range == 0) {
-            carry = c[0];
-        } else {
-            for (int k = count - 1; k >= 0; --k) {
-                const int x = t[k] + carry;
-                carry = carry_of(x, low, radix);
-                digit[k] = x - radix * carry;
-            }
-        }
-        std::copy(digit, digit + count, out + bottom);
-    }
-    return carry;
 }
 
 // Places last down to 0 of in1 plus only the carry entering place last (0, 1 or -1): it
@@ -203,15 +178,13 @@ extern "C" int mp_unexp_add(int n, int radix, int exp_diff, const int16_t *in1, 
         // The sum certainly gains a leading digit: write it shifted by one place
         // at once; the last digit pair contributes only its carry.
         const int carry = carry_of(in1[n - 1] + in2[n - 1], 0, radix);
-        settle_carries(
-            1, n - 1, 0, radix, carry, [=](int j) { return in1[j - 1] + in2[j - 1]; }, out);
+        path_kernels().add_places(n - 1, radix, carry, in1, in2, out + 1);
         out[0] = 1;
         return 1;
     }
 
     const int s = std::min(exp_diff, n);
-    int carry = settle_carries(
-        s, n - 1, 0, radix, 0, [=](int j) { return in1[j] + in2[j - s]; }, out);
+    int carry = path_kernels().add_places(n - s, radix, 0, in1 + s, in2, out + s);
     carry = carry_through(s - 1, radix, carry, in1, out);
     if (carry == 0) {
         return 0;
@@ -225,8 +198,7 @@ extern "C" int mp_unexp_sub(int n, int radix, int exp_diff, const int16_t *in1, 
                             int16_t *out) {
     assert(n >= 1 && valid_radix(radix) && exp_diff >= 0);
     const int s = std::min(exp_diff, n);
-    const int borrow = settle_carries(
-        s, n - 1, 0, radix, 0, [=](int j) { return in1[j] - in2[j - s]; }, out);
+    const int borrow = path_kernels().subtract_places(n - s, radix, in1 + s, in2, out + s);
     [[maybe_unused]] const int carry = carry_through(s - 1, radix, borrow, in1, out);
     assert(carry == 0); // |in1| >= |in2 shifted|
 
@@ -430,24 +402,7 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
-    // The radix is even, so the unit a digit passes on is its own parity: nothing chains from
-    // digit to digit, and blocks vectorise. Each block reads its digits before it writes, and
-    // out may be in.
-    int half = s;
-    for (int i = 0; i < n - s; i += settle_block) {
-        const int count = std::min(settle_block, n - s - i);
-        int digit[settle_block];
-        int unit[settle_block + 1];
-        unit[0] = half;
-        for (int k = 0; k < count; ++k) {
-            digit[k] = in->digit[i + s + k];
-            unit[k + 1] = digit[k] & 1;
-        }
-        for (int k = 0; k < count; ++k) {
-            out->digit[i + k] = static_cast<int16_t>((digit[k] + unit[k] * radix) >> 1);
-        }
-        half = unit[count];
-    }
+    const int half = path_kernels().halve_places(n - s, radix, s, in->digit + s, out->digit);
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
     }
@@ -474,28 +429,6 @@ inline void forward_transform(int nfft, double *d) {
 }
 inline void backward_transform(int nfft, double *d) {
     cdft(nfft, -1, d + 1);
-}
-
-// The arithmetic's vector kernels follow the instruction-set path the transforms chose.
-bool transforms_run_on(std::string_view path) {
-    return fft_simd_path() == path;
-}
-
-const mp_bin_pairs::kernel_table &choose_bin_pair_kernels() {
-#ifdef TESSARY_MP_X86_PATHS
-    if (transforms_run_on("avx512")) {
-        return mp_bin_pairs::kernels_avx512;
-    }
-    if (transforms_run_on("avx2")) {
-        return mp_bin_pairs::kernels_avx2;
-    }
-#endif
-    return mp_bin_pairs::kernels_baseline;
-}
-
-const mp_bin_pairs::kernel_table &bin_pair_kernels() {
-    static const mp_bin_pairs::kernel_table &kernels = choose_bin_pair_kernels();
-    return kernels;
 }
 
 // The DC cells hold (E, O), the sums of the even- and the odd-indexed packed
@@ -533,8 +466,7 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
     d[lead_cell(nfft)] = in->sign * lead;
     std::fill(v + k, v + nfft, 0.0);
     if (k >= 2) {
-        const int carry = settle_carries(
-            2, k - 1, -radix / 2, radix, 0, [=](int j) { return int{digit[j]}; }, v);
+        const int carry = path_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
         v[1] = digit[1] + carry;
     }
     if (k >= 1) {
@@ -704,42 +636,42 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    bin_pair_kernels().rcmul(nfft, a, b);
+    path_kernels().rcmul(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    bin_pair_kernels().rcmul_nt_in1(nfft, a, b);
+    path_kernels().rcmul_nt_in1(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    bin_pair_kernels().rcmul_nt_in2(nfft, a, b);
+    path_kernels().rcmul_nt_in2(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    bin_pair_kernels().rcmul_nt_out(nfft, a, b);
+    path_kernels().rcmul_nt_out(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b && b != sum && a != sum);
-    bin_pair_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
+    path_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
 }
 
 extern "C" void mp_mul_rcsqu(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    bin_pair_kernels().rcsqu(nfft, a);
+    path_kernels().rcsqu(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_nt_in(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    bin_pair_kernels().rcsqu_nt_in(nfft, a);
+    path_kernels().rcsqu_nt_in(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    bin_pair_kernels().rcsqu_save(nfft, a, b);
+    path_kernels().rcsqu_save(nfft, a, b);
 }
 
 // ---- Transform wrappers ----

@@ -1,25 +1,114 @@
-// The bin-pair kernels of the FFT products, compiled once per instruction set: for the
-// baseline, for AVX2 with FMA and for AVX-512 (see the table at the end and the choice in
-// pi_fftcs.cpp). A group of `lanes` consecutive pairs is held as two vectors, the real and the
-// imaginary parts of its bins, so that every formula runs lane by lane without shuffles. The
-// baseline has one lane of plain doubles and computes the scalar formulas bit for bit; the
-// wider paths may round differently in the last bits (and fuse multiplications and additions).
-#include "pi_fftcs_bin_pairs.h"
+// The arithmetic's loops that are compiled once per instruction set: for the baseline, for
+// AVX2 with FMA and for AVX-512 (see the table at the end and the choice in pi_fftcs.cpp).
+//
+// In the bin-pair kernels a group of `lanes` consecutive pairs is held as two vectors, the real
+// and the imaginary parts of its bins, so that every formula runs lane by lane without
+// shuffles. The baseline has one lane of plain doubles and computes the scalar formulas bit for
+// bit; the wider paths may round differently in the last bits (and fuse multiplications and
+// additions). The carry settling is integer arithmetic, exact on every path; the compiler
+// vectorises its blocks for the path's registers.
+#include "pi_fftcs_paths.h"
 
 #include "twiddle_walk.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <math.h>
 #include <utility>
 
-#ifndef MP_BIN_PAIR_KERNELS
-#define MP_BIN_PAIR_KERNELS kernels_baseline
-#define MP_BIN_PAIR_LANES 1
+#ifndef MP_PATH_KERNELS
+#define MP_PATH_KERNELS kernels_baseline
+#define MP_PATH_LANES 1
 #endif
 
 namespace {
 
-constexpr int lanes = MP_BIN_PAIR_LANES;
+using mp_paths::carry_of;
+
+// ---- Carry settling ----
+
+// Places a pass stages at a time: small enough to stay in registers and L1, large enough
+// that its loops vectorise.
+constexpr int settle_block = 64;
+
+// Writes out[j] = term(j) + the carry from place j + 1 - radix * the carry of place j, for
+// j = count - 1 down to 0, with `carry` entering place count - 1; returns the carry leaving
+// place 0. A carry seldom travels past one place, so a block first takes each place's carry
+// from its own term alone, which has no chain from place to place and vectorises; that guess
+// is right for the whole block exactly when every digit it gives lies in range, and a block
+// where one does not is redone place by place. A block reads all its terms before it writes,
+// and later blocks read lower indices only, so out may be an array that term(j) reads at
+// indices up to j.
+template <class Out, class Term>
+int settle_carries(int count, int low, int radix, int carry, Term term, Out *out) {
+    for (int top = count - 1; top >= 0; top -= settle_block) {
+        const int bottom = std::max(0, top - settle_block + 1);
+        const int size = top - bottom + 1;
+        int t[settle_block];
+        int c[settle_block + 1];
+        int digit[settle_block];
+        for (int k = 0; k < size; ++k) {
+            t[k] = term(bottom + k);
+            c[k] = carry_of(t[k], low, radix);
+        }
+        c[size] = carry;
+        int out_of_range = 0;
+        for (int k = 0; k < size; ++k) {
+            digit[k] = t[k] - radix * c[k] + c[k + 1];
+            out_of_range |= digit[k] < low || digit[k] >= low + radix;
+        }
+        if (out_of_range == 0) {
+            carry = c[0];
+        } else {
+            for (int k = size - 1; k >= 0; --k) {
+                const int x = t[k] + carry;
+                carry = carry_of(x, low, radix);
+                digit[k] = x - radix * carry;
+            }
+        }
+        std::copy(digit, digit + size, out + bottom);
+    }
+    return carry;
+}
+
+int add_places(int count, int radix, int carry, const int16_t *a, const int16_t *b, int16_t *out) {
+    return settle_carries(
+        count, 0, radix, carry, [=](int i) { return a[i] + b[i]; }, out);
+}
+
+int subtract_places(int count, int radix, const int16_t *a, const int16_t *b, int16_t *out) {
+    return settle_carries(
+        count, 0, radix, 0, [=](int i) { return a[i] - b[i]; }, out);
+}
+
+int balance_places(int count, int radix, const int16_t *digit, double *v) {
+    return settle_carries(
+        count, -radix / 2, radix, 0, [=](int i) { return int{digit[i]}; }, v);
+}
+
+// The radix is even, so the unit a digit passes on is its own parity: nothing chains from
+// digit to digit, and blocks vectorise. Each block reads its digits before it writes.
+int halve_places(int count, int radix, int half, const int16_t *in, int16_t *out) {
+    for (int i = 0; i < count; i += settle_block) {
+        const int size = std::min(settle_block, count - i);
+        int digit[settle_block];
+        int unit[settle_block + 1];
+        unit[0] = half;
+        for (int k = 0; k < size; ++k) {
+            digit[k] = in[i + k];
+            unit[k + 1] = digit[k] & 1;
+        }
+        for (int k = 0; k < size; ++k) {
+            out[i + k] = static_cast<int16_t>((digit[k] + unit[k] * radix) >> 1);
+        }
+        half = unit[size];
+    }
+    return half;
+}
+
+// ---- Bin-pair kernels ----
+
+constexpr int lanes = MP_PATH_LANES;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4 || lanes == 8);
 
 // The real or the imaginary parts of `count` bins: a double, or a vector of `count` doubles.
@@ -315,7 +404,17 @@ void rcsqu_save(int nfft, double *a, double *b) {
 
 } // namespace
 
-extern const mp_bin_pairs::kernel_table mp_bin_pairs::MP_BIN_PAIR_KERNELS = {
-    rcmul, rcmul_nt_in1, rcmul_nt_in2, rcmul_nt_out, rcmul_nt_in1_add,
-    rcsqu, rcsqu_nt_in,  rcsqu_save,
+extern const mp_paths::kernel_table mp_paths::MP_PATH_KERNELS = {
+    .rcmul = rcmul,
+    .rcmul_nt_in1 = rcmul_nt_in1,
+    .rcmul_nt_in2 = rcmul_nt_in2,
+    .rcmul_nt_out = rcmul_nt_out,
+    .rcmul_nt_in1_add = rcmul_nt_in1_add,
+    .rcsqu = rcsqu,
+    .rcsqu_nt_in = rcsqu_nt_in,
+    .rcsqu_save = rcsqu_save,
+    .add_places = add_places,
+    .subtract_places = subtract_places,
+    .balance_places = balance_places,
+    .halve_places = halve_places,
 };

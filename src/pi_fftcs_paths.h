@@ -1,0 +1,55 @@
+// Internal to the arithmetic: its loops that are compiled once per instruction set (see
+// pi_fftcs_paths.cpp), the bin-pair kernels of the FFT products and the carry settling of
+// additions, subtractions, packing and halving. pi_fftcs.cpp runs the table of the path the
+// transforms chose.
+#ifndef TESSARY_PI_FFTCS_PATHS_H
+#define TESSARY_PI_FFTCS_PATHS_H
+
+#include <cstdint>
+
+namespace mp_paths {
+
+struct kernel_table {
+    // The bin-pair kernels, in the signatures of mp_mul_rcmul ... mp_mul_rcsqu_save.
+    void (*rcmul)(int nfft, double *a, double *b);
+    void (*rcmul_nt_in1)(int nfft, const double *a, double *b);
+    void (*rcmul_nt_in2)(int nfft, double *a, double *b);
+    void (*rcmul_nt_out)(int nfft, double *a, double *b);
+    void (*rcmul_nt_in1_add)(int nfft, const double *a, double *b, double *sum);
+    void (*rcsqu)(int nfft, double *a);
+    void (*rcsqu_nt_in)(int nfft, double *a);
+    void (*rcsqu_save)(int nfft, double *a, double *b);
+
+    // Places count-1 down to 0 of out get a[i] + b[i], or a[i] - b[i], with the carry (or
+    // borrow) `carry` entering place count-1, each digit in 0 ... radix-1; they return the
+    // carry leaving place 0. out may be a or b, or lie at a higher address in the same array
+    // (terms are read at indices up to the one written).
+    int (*add_places)(int count, int radix, int carry, const int16_t *a, const int16_t *b,
+                      int16_t *out);
+    int (*subtract_places)(int count, int radix, const int16_t *a, const int16_t *b, int16_t *out);
+    // Places count-1 down to 0 of v get the digits in balanced form, -radix/2 ... radix/2 - 1;
+    // returns the carry leaving place 0.
+    int (*balance_places)(int count, int radix, const int16_t *digit, double *v);
+    // out[i] = (in[i] + radix * (the parity of in[i-1])) / 2, with `half` as the parity before
+    // in[0]; returns the parity of in[count-1]. out may be in, or lie below it.
+    int (*halve_places)(int count, int radix, int half, const int16_t *in, int16_t *out);
+};
+
+extern const kernel_table kernels_baseline;
+#ifdef TESSARY_MP_X86_PATHS
+extern const kernel_table kernels_avx2;   // AVX2 with FMA
+extern const kernel_table kernels_avx512; // AVX-512 F/DQ/VL
+#endif
+
+namespace {
+
+// The carry a place passes on when its digit must lie in [low, low + radix): t, the place's
+// value with the carry it received, lies within one radix of that range.
+inline int carry_of(int t, int low, int radix) {
+    return (t >= low + radix) - (t < low);
+}
+
+} // namespace
+} // namespace mp_paths
+
+#endif
