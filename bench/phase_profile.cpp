@@ -1,5 +1,5 @@
 // Where one computation's processor time goes, at full size: the driver's calls into the
-// arithmetic and the arithmetic's calls of cdft are linked through timing wrappers
+// arithmetic and the arithmetic's transforms are linked through timing wrappers
 // (-Wl,--wrap), and the time is split by phase (set-up, AGM loop, final phase), by kind of
 // operation (products, Newton iterations, linear-time operations, radix test) and, inside
 // each, into forward transforms, backward transforms and the rest (packing, bin-pair kernels,
@@ -19,6 +19,7 @@
 
 extern "C" {
 void __real_cdft(int n, int sign, double *a);
+void __real_cftfsub_upper_half_zero(int n, double *a);
 void __real_mp_mul(int, int, const mp_number *, const mp_number *, mp_number *, mp_number *, int,
                    double *, double *, double *);
 void __real_mp_mulhf(int, int, const mp_number *, const mp_number *, mp_number *, mp_number *, int,
@@ -119,6 +120,13 @@ void __wrap_cdft(int n, int sign, double *a) {
         backward_time += t;
         ++backward_calls;
     }
+}
+// The forward transform of a packed operand.
+void __wrap_cftfsub_upper_half_zero(int n, double *a) {
+    const double start = cpu_seconds();
+    __real_cftfsub_upper_half_zero(n, a);
+    forward_time += cpu_seconds() - start;
+    ++forward_calls;
 }
 void __wrap_mp_mul(int n, int radix, const mp_number *in1, const mp_number *in2, mp_number *out,
                    mp_number *tmp, int nfft, double *d1, double *d2, double *d3) {

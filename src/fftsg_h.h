@@ -33,6 +33,11 @@ const char *fft_simd_note(void);
 void cftfsub(int n, double *a);
 void cftbsub(int n, double *a);
 
+/* The forward transform of an array whose values from a[n/2 + 2] on are zero: they are taken as
+ * zero and not read, so the caller need not write them. The result is cftfsub's on the
+ * zero-filled array, bit for bit. (The arithmetic's packed operands end by a[n/2].) */
+void cftfsub_upper_half_zero(int n, double *a);
+
 /* Radix-4 stages (n >= 64): kind-1, kind-1 on the conjugated block, kind-2. */
 void cftmdl1(int n, double *a);
 void cftb1st(int n, double *a);

@@ -20,6 +20,7 @@ namespace fftsg {
 // clang-format off
 #define FFTSG_SIZED_KERNELS(X) \
     X(cftfsub)                 \
+    X(cftfsub_upper_half_zero) \
     X(cftbsub)                 \
     X(cftmdl1)                 \
     X(cftb1st)                 \

@@ -278,14 +278,24 @@ inline auto stage_walk(double theta, int half) {
     return twiddle_walk(with_triples(first, second), factors, lanes, twiddle_block, half, reseed);
 }
 
+// How a stage reads its block: as it is, conjugated, or with the points after the middle one
+// (2Q, the first of the third quarter) taken as zero and not read.
+enum class input { plain, conjugated, upper_half_zero };
+
 // Loads the points at j, j+m, j+2m, j+3m, applies `butterfly` to them and stores them back.
-template <bool conjugate_input = false, class Butterfly>
+template <input kind = input::plain, class Butterfly>
 inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly) {
-    const auto load_input = conjugate_input ? load_points_conj : load_points;
+    const auto load_input = kind == input::conjugated ? load_points_conj : load_points;
     points x0 = load_input(a, j);
     points x1 = load_input(a, j + m);
-    points x2 = load_input(a, j + 2 * m);
-    points x3 = load_input(a, j + 3 * m);
+    points x2, x3;
+    if constexpr (kind == input::upper_half_zero) {
+        x2 = from_lanes([=](int c) { return j + c == 0 ? load(a, 2 * m) : complex{0, 0}; });
+        x3 = points{};
+    } else {
+        x2 = load_input(a, j + 2 * m);
+        x3 = load_input(a, j + 3 * m);
+    }
     butterfly(x0, x1, x2, x3);
     store(a, j, x0);
     store(a, j + m, x1);
@@ -311,10 +321,10 @@ inline void walk_quarter(int n, double theta, Group group, Mirror mirror) {
 
 // Kind-1 stage: twiddles W_N^k and W_N^3k. The mirror index Q-k uses W^(Q-k) = i conj(W^k)
 // and W^(3(Q-k)) = -i conj(W^3k).
-template <bool conjugate_input> void stage1(int n, double *__restrict a) {
+template <input kind> void stage1(int n, double *__restrict a) {
     const int m = n >> 2;
     const auto at = [a, m](int j, points w1, points w3) {
-        at_quarters<conjugate_input>(a, j, m, [w1, w3](auto &...x) { butterfly1(x..., w1, w3); });
+        at_quarters<kind>(a, j, m, [w1, w3](auto &...x) { butterfly1(x..., w1, w3); });
     };
     walk_quarter(n, 2 * (half_pi / m), at,
                  [at](int j, points w1, points w3) { at(j, mirrored(w1), -mirrored(w3)); });
@@ -338,11 +348,11 @@ void stage2(int n, double *__restrict a) {
 }
 
 void cftmdl1(int n, double *a) {
-    stage1<false>(n, a);
+    stage1<input::plain>(n, a);
 }
 
 void cftb1st(int n, double *a) {
-    stage1<true>(n, a);
+    stage1<input::conjugated>(n, a);
 }
 
 void cftmdl2(int n, double *a) {
@@ -791,6 +801,19 @@ template <bool backward> void complex_transform(int n, double *a) {
 
 void cftfsub(int n, double *a) {
     complex_transform<false>(n, a);
+}
+
+// The zeros of the upper half enter the first stage as constants, so the result is the same to
+// the bit as that of cftfsub on the zero-filled array; the small sizes are filled and run so.
+void cftfsub_upper_half_zero(int n, double *a) {
+    if (n > 32) {
+        stage1<input::upper_half_zero>(n, a);
+        finish_kind1(n, a);
+        bitrv2(n, a);
+    } else {
+        std::fill(a + std::min(n, n / 2 + 2), a + n, 0.0);
+        cftfsub(n, a);
+    }
 }
 
 void cftbsub(int n, double *a) {

@@ -452,11 +452,20 @@ inline void dc_square(const double *d, double *out) {
 
 } // namespace
 
+namespace {
+
+// The values of a packed operand: v[0] ... v[nfft/2]. Its forward transform reads no further
+// than v[nfft/2 + 1] (see forward below).
+inline int packed_values(int nfft) {
+    return std::min(nfft, nfft / 2 + 2);
+}
+
 // Packed values: v[0] the leading digit, v[1] the next digit plus a carry,
 // then balanced digits -radix/2 ... radix/2 - 1 from the end, so that the
 // convolution terms stay near (nfft/2) (radix/2)^2 at worst. The sign travels
-// in the lead cell only.
-extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
+// in the lead cell only. Writes v[0] ... v[packed_values(nfft) - 1]; the rest of
+// the data part is left as it was.
+void pack_operand(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
     assert(valid_radix(radix) && valid_nfft(nfft) && shift >= 0 && is_normalised(n, radix, in));
     const int16_t *digit = in->digit + (shift < n ? shift : 0);
     const int lead = shift < n ? digit[0] : 0;
@@ -464,7 +473,7 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
     double *__restrict v = d + 1;
 
     d[lead_cell(nfft)] = in->sign * lead;
-    std::fill(v + k, v + nfft, 0.0);
+    std::fill(v + k, v + packed_values(nfft), 0.0);
     if (k >= 2) {
         const int carry = path_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
         v[1] = digit[1] + carry;
@@ -473,6 +482,13 @@ extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_numbe
         v[0] = lead;
     }
     d[exponent_cell] = static_cast<double>(in->exponent) - shift;
+}
+
+} // namespace
+
+extern "C" void mp_mul_i2d(int n, int radix, int nfft, int shift, const mp_number *in, double *d) {
+    pack_operand(n, radix, nfft, shift, in, d);
+    std::fill(d + 1 + packed_values(nfft), d + 1 + nfft, 0.0);
 }
 
 namespace {
@@ -704,38 +720,53 @@ inline void square_spectrum(int nfft, double *d, void (*pair_kernel)(int, double
 
 } // namespace
 
-extern "C" void mp_mul_cmul(int nfft, double *d1, double *d2) {
+namespace {
+
+// How the operands to transform forward were filled: any way (the public wrappers), or by
+// pack_operand, whose values after v[nfft/2 + 1] the transform takes as zero without reading
+// them. Both give the same spectrum, to the bit.
+enum class operands { any, packed };
+
+template <operands kind> inline void forward(int nfft, double *d) {
+    if constexpr (kind == operands::packed) {
+        cftfsub_upper_half_zero(nfft, d + 1);
+    } else {
+        forward_transform(nfft, d);
+    }
+}
+
+template <operands kind> void cmul(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
-    forward_transform(nfft, d1);
-    forward_transform(nfft, d2);
+    forward<kind>(nfft, d1);
+    forward<kind>(nfft, d2);
     multiply_spectra(nfft, d1, d2, mp_mul_rcmul);
     backward_transform(nfft, d2);
 }
 
-extern "C" void mp_mul_cmul_nt_d1(int nfft, const double *d1, double *d2) {
+template <operands kind> void cmul_nt_d1(int nfft, const double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
-    forward_transform(nfft, d2);
+    forward<kind>(nfft, d2);
     multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_in1);
     backward_transform(nfft, d2);
 }
 
-extern "C" void mp_mul_cmul_nt_d2(int nfft, double *d1, double *d2) {
+template <operands kind> void cmul_nt_d2(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
-    forward_transform(nfft, d1);
+    forward<kind>(nfft, d1);
     multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_in2);
     backward_transform(nfft, d2);
 }
 
-extern "C" void mp_mul_cmul_nt_out(int nfft, double *d1, double *d2) {
+template <operands kind> void cmul_nt_out(int nfft, double *d1, double *d2) {
     assert(valid_nfft(nfft) && d1 != d2);
-    forward_transform(nfft, d1);
-    forward_transform(nfft, d2);
+    forward<kind>(nfft, d1);
+    forward<kind>(nfft, d2);
     multiply_spectra(nfft, d1, d2, mp_mul_rcmul_nt_out);
 }
 
-extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3) {
+template <operands kind> void cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3) {
     assert(valid_nfft(nfft) && d1 != d2 && d2 != d3 && d1 != d3);
-    forward_transform(nfft, d2);
+    forward<kind>(nfft, d2);
     dc_product_add(d1, d2, d3);
     if (nfft > 2) {
         mp_mul_rcmul_nt_in1_add(nfft, d1 + 1, d2 + 1, d3 + 1);
@@ -744,11 +775,49 @@ extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, do
     backward_transform(nfft, d3);
 }
 
-extern "C" void mp_mul_csqu(int nfft, double *d1) {
+template <operands kind> void csqu(int nfft, double *d1) {
     assert(valid_nfft(nfft));
-    forward_transform(nfft, d1);
+    forward<kind>(nfft, d1);
     square_spectrum(nfft, d1, mp_mul_rcsqu);
     backward_transform(nfft, d1);
+}
+
+template <operands kind> void csqu_save_d1(int nfft, double *d1, double *d2) {
+    assert(valid_nfft(nfft) && d1 != d2);
+    forward<kind>(nfft, d1);
+    d2[exponent_cell] = 2 * d1[exponent_cell];
+    dc_square(d1, d2);
+    if (nfft > 2) {
+        mp_mul_rcsqu_save(nfft, d1 + 1, d2 + 1);
+    }
+    d2[lead_cell(nfft)] = d1[lead_cell(nfft)] * d1[lead_cell(nfft)];
+    backward_transform(nfft, d2);
+}
+
+} // namespace
+
+extern "C" void mp_mul_cmul(int nfft, double *d1, double *d2) {
+    cmul<operands::any>(nfft, d1, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_d1(int nfft, const double *d1, double *d2) {
+    cmul_nt_d1<operands::any>(nfft, d1, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_d2(int nfft, double *d1, double *d2) {
+    cmul_nt_d2<operands::any>(nfft, d1, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_out(int nfft, double *d1, double *d2) {
+    cmul_nt_out<operands::any>(nfft, d1, d2);
+}
+
+extern "C" void mp_mul_cmul_nt_d1_add(int nfft, const double *d1, double *d2, double *d3) {
+    cmul_nt_d1_add<operands::any>(nfft, d1, d2, d3);
+}
+
+extern "C" void mp_mul_csqu(int nfft, double *d1) {
+    csqu<operands::any>(nfft, d1);
 }
 
 extern "C" void mp_mul_csqu_nt_d1(int nfft, double *d1) {
@@ -758,15 +827,7 @@ extern "C" void mp_mul_csqu_nt_d1(int nfft, double *d1) {
 }
 
 extern "C" void mp_mul_csqu_save_d1(int nfft, double *d1, double *d2) {
-    assert(valid_nfft(nfft) && d1 != d2);
-    forward_transform(nfft, d1);
-    d2[exponent_cell] = 2 * d1[exponent_cell];
-    dc_square(d1, d2);
-    if (nfft > 2) {
-        mp_mul_rcsqu_save(nfft, d1 + 1, d2 + 1);
-    }
-    d2[lead_cell(nfft)] = d1[lead_cell(nfft)] * d1[lead_cell(nfft)];
-    backward_transform(nfft, d2);
+    csqu_save_d1<operands::any>(nfft, d1, d2);
 }
 
 // Worst distance of the scaled terms (with carries, as the conversion
@@ -802,14 +863,14 @@ extern "C" double mp_mul_radix_test(int n, int radix, int nfft, double *d) {
     assert(valid_radix(radix) && valid_nfft(nfft));
     const int k = nfft / 2 < n ? nfft / 2 + 1 : n;
     d[lead_cell(nfft)] = radix - 1;
-    std::fill(d + std::max(k + 1, 1), d + nfft + 1, 0.0);
+    std::fill(d + std::max(k + 1, 1), d + 1 + packed_values(nfft), 0.0);
     if (k >= 3) {
         std::fill(d + 3, d + k + 1, static_cast<double>((radix + 1) / 2));
     }
     d[2] = radix;
     d[1] = radix - 1;
     d[exponent_cell] = 0;
-    mp_mul_csqu(nfft, d);
+    csqu<operands::packed>(nfft, d);
     return 2 * mp_mul_d2i_test(radix, nfft, d);
 }
 
@@ -856,16 +917,16 @@ extern "C" void mp_mul(int n, int radix, const mp_number *in1, const mp_number *
     const int h = nfft / 2 + 1;
     const int p = split_index(n, h, in1, in2);
 
-    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
-    mp_mul_i2d(n, radix, nfft, p, in2, d3);
-    mp_mul_cmul_nt_out(nfft, d1, d3); // d3: bins of in1_hi * in2_lo
+    pack_operand(n, radix, nfft, 0, in1, d1);
+    pack_operand(n, radix, nfft, p, in2, d3);
+    cmul_nt_out<operands::packed>(nfft, d1, d3); // d3: bins of in1_hi * in2_lo
 
-    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
-    mp_mul_cmul_nt_d2(nfft, d2, d1); // d1: in1_hi * in2_hi; d2 keeps in2_hi
+    pack_operand(n, radix, nfft, 0, in2, d2);
+    cmul_nt_d2<operands::packed>(nfft, d2, d1); // d1: in1_hi * in2_hi; d2 keeps in2_hi
     mp_mul_d2i(n, radix, nfft, d1, tmp);
 
-    mp_mul_i2d(n, radix, nfft, p, in1, d1);
-    mp_mul_cmul_nt_d1_add(nfft, d2, d1, d3); // d3 += in2_hi * in1_lo
+    pack_operand(n, radix, nfft, p, in1, d1);
+    cmul_nt_d1_add<operands::packed>(nfft, d2, d1, d3); // d3 += in2_hi * in1_lo
     convert_partial(n, partial_digits(n, p), radix, nfft, d3, out);
     mp_add(n, radix, out, tmp, out);
 }
@@ -879,9 +940,9 @@ extern "C" void mp_squ(int n, int radix, const mp_number *in, mp_number *out, mp
     const int p = split_index(n, nfft / 2 + 1, in, in);
     const int e = partial_digits(n, p);
 
-    mp_mul_i2d(n, radix, nfft, 0, in, d1);
-    mp_mul_i2d(n, radix, nfft, p, in, d2);
-    mp_mul_cmul(nfft, d1, d2);
+    pack_operand(n, radix, nfft, 0, in, d1);
+    pack_operand(n, radix, nfft, p, in, d2);
+    cmul<operands::packed>(nfft, d1, d2);
     convert_partial(n, e, radix, nfft, d2, tmp);
     mp_add(e, radix, tmp, tmp, tmp);
 
@@ -898,13 +959,13 @@ extern "C" void mp_mulhf(int n, int radix, const mp_number *in1, const mp_number
     assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
-    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
-    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
-    mp_mul_cmul(nfft, d1, d2);
+    pack_operand(n, radix, nfft, 0, in1, d1);
+    pack_operand(n, radix, nfft, 0, in2, d2);
+    cmul<operands::packed>(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, tmp);
 
-    mp_mul_i2d(n, radix, nfft, p, in2, d2);
-    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, p, in2, d2);
+    cmul_nt_d1<operands::packed>(nfft, d1, d2);
     convert_partial(n, partial_digits(n, p), radix, nfft, d2, out);
     mp_add(n, radix, out, tmp, out);
 }
@@ -915,12 +976,12 @@ extern "C" void mp_mulhf_use_in1fft(int n, int radix, const double *d1, const mp
     assert(tmp != in2 && tmp != out && is_normalised(n, radix, in2));
     const int p = split_index(n, nfft / 2 + 1, in2, in2);
 
-    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
-    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, 0, in2, d2);
+    cmul_nt_d1<operands::packed>(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, tmp);
 
-    mp_mul_i2d(n, radix, nfft, p, in2, d2);
-    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, p, in2, d2);
+    cmul_nt_d1<operands::packed>(nfft, d1, d2);
     convert_partial(n, partial_digits(n, p), radix, nfft, d2, out);
     mp_add(n, radix, out, tmp, out);
 }
@@ -932,8 +993,8 @@ extern "C" void mp_squhf_use_infft(int n, int radix, double *d1, const mp_number
     assert(tmp != in && tmp != out && is_normalised(n, radix, in));
     const int p = split_index(n, nfft / 2 + 1, in, in);
 
-    mp_mul_i2d(n, radix, nfft, p, in, d2);
-    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, p, in, d2);
+    cmul_nt_d1<operands::packed>(nfft, d1, d2);
     convert_partial(n, partial_digits(n, p), radix, nfft, d2, tmp);
 
     mp_mul_csqu_nt_d1(nfft, d1);
@@ -945,9 +1006,9 @@ extern "C" void mp_mulh(int n, int radix, const mp_number *in1, const mp_number 
                         mp_number *out, int nfft, double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
     assert(is_normalised(n, radix, in1) && is_normalised(n, radix, in2));
-    mp_mul_i2d(n, radix, nfft, 0, in1, d1);
-    mp_mul_i2d(n, radix, nfft, 0, in2, d2);
-    mp_mul_cmul(nfft, d1, d2);
+    pack_operand(n, radix, nfft, 0, in1, d1);
+    pack_operand(n, radix, nfft, 0, in2, d2);
+    cmul<operands::packed>(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, out);
 }
 
@@ -958,16 +1019,16 @@ extern "C" void mp_mulh_use_in1fft(int n, int radix, const double *d1, int shift
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2 && shift >= 0);
     assert(is_normalised(n, radix, in2));
     const int p = split_index(n, shift, in2, in2);
-    mp_mul_i2d(n, radix, nfft, p, in2, d2);
-    mp_mul_cmul_nt_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, p, in2, d2);
+    cmul_nt_d1<operands::packed>(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, out);
 }
 
 extern "C" void mp_squh(int n, int radix, const mp_number *in, mp_number *out, int nfft,
                         double *d1) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && is_normalised(n, radix, in));
-    mp_mul_i2d(n, radix, nfft, 0, in, d1);
-    mp_mul_csqu(nfft, d1);
+    pack_operand(n, radix, nfft, 0, in, d1);
+    csqu<operands::packed>(nfft, d1);
     mp_mul_d2i(n, radix, nfft, d1, out);
 }
 
@@ -975,8 +1036,8 @@ extern "C" void mp_squh_save_infft(int n, int radix, const mp_number *in, mp_num
                                    double *d1, double *d2) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft) && d1 != d2);
     assert(is_normalised(n, radix, in));
-    mp_mul_i2d(n, radix, nfft, 0, in, d1);
-    mp_mul_csqu_save_d1(nfft, d1, d2);
+    pack_operand(n, radix, nfft, 0, in, d1);
+    csqu_save_d1<operands::packed>(nfft, d1, d2);
     mp_mul_d2i(n, radix, nfft, d2, out);
 }
 
@@ -1130,9 +1191,9 @@ extern "C" int mp_sqrt_newton(int n, int radix, const mp_number *in, mp_number *
     // s r: the whole rounded s is packed, for fft1 keeps its transform for s^2; r^2 has
     // only n_h digits. (For n = nfft + 2 both packings hold nfft/2 + 1 digits.)
     mp_round(n, radix, shift, inout);
-    mp_mul_i2d(n, radix, nfft, 0, inout, fft1);
-    mp_mul_i2d(n_h, radix, nfft, 0, tmp, fft2);
-    mp_mul_cmul(nfft, fft1, fft2); // fft1 keeps s_hi
+    pack_operand(n, radix, nfft, 0, inout, fft1);
+    pack_operand(n_h, radix, nfft, 0, tmp, fft2);
+    cmul<operands::packed>(nfft, fft1, fft2); // fft1 keeps s_hi
     mp_mul_d2i(n_h, radix, nfft, fft2, tmp);
     mp_sub(n_h, radix, inout_rev, tmp, tmp);
     mp_add(n_h, radix, inout_rev, tmp, inout_rev);

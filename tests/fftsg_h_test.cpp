@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -247,6 +248,23 @@ TEST(Cdft, SmallLengthsAreExact) {
     EXPECT_EQ(bwd[5], fwd[5]);
     EXPECT_EQ(bwd[6], fwd[2]);
     EXPECT_EQ(bwd[7], fwd[3]);
+}
+
+// The upper half is not read: NaN there must not reach the result, which is the forward
+// transform of the zero-filled array to the bit.
+TEST(CftfsubUpperHalfZero, GivesTheForwardTransformOfTheZeroFilledArray) {
+    for (int n = 2; n <= 1 << 20; n *= 2) {
+        SCOPED_TRACE(testing::Message() << "n=" << n);
+        const int values = std::min(n, n / 2 + 2);
+        std::vector<double> zero_filled = random_points(n, 5000 + n);
+        std::fill(zero_filled.begin() + values, zero_filled.begin() + n, 0.0);
+        std::vector<double> unread = zero_filled;
+        std::fill(unread.begin() + values, unread.begin() + n, std::nan(""));
+        cdft(n, 1, zero_filled.data());
+        cftfsub_upper_half_zero(n, unread.data());
+        EXPECT_EQ(std::memcmp(unread.data(), zero_filled.data(), n * sizeof(double)), 0);
+        expect_guards_intact(unread, n);
+    }
 }
 
 TEST(Cdft, ZeroSignIsForward) {

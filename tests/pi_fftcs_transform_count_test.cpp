@@ -1,14 +1,16 @@
-// Linked with -Wl,--wrap=cdft,--wrap=sincos: every transform and every
-// twiddle seed of the arithmetic passes through the counters below, so a
-// routine that transforms more often than its contract allows fails here.
+// Linked with -Wl,--wrap=cdft,--wrap=cftfsub_upper_half_zero,--wrap=sincos: every transform
+// and every twiddle seed of the arithmetic passes through the counters below, so a routine
+// that transforms more often than its contract allows fails here.
 #include "pi_fftcs_product_support.h"
 
 #include <functional>
 
 extern "C" {
 void __real_cdft(int n, int sign, double *a);
+void __real_cftfsub_upper_half_zero(int n, double *a);
 void __real_sincos(double x, double *s, double *c);
 void __wrap_cdft(int n, int sign, double *a);
+void __wrap_cftfsub_upper_half_zero(int n, double *a);
 void __wrap_sincos(double x, double *s, double *c);
 }
 
@@ -27,13 +29,27 @@ struct Counters {
 
 } // namespace
 
-extern "C" void __wrap_cdft(int n, int sign, double *a) {
-    int packed = n;
-    while (packed > 0 && a[packed - 1] == 0) {
-        --packed;
+namespace {
+
+// The values up to the last non-zero one among the first `count`.
+int values_up_to_last_non_zero(const double *a, int count) {
+    while (count > 0 && a[count - 1] == 0) {
+        --count;
     }
-    counters.transforms.push_back({n, sign >= 0, packed});
+    return count;
+}
+
+} // namespace
+
+extern "C" void __wrap_cdft(int n, int sign, double *a) {
+    counters.transforms.push_back({n, sign >= 0, values_up_to_last_non_zero(a, n)});
     __real_cdft(n, sign, a);
+}
+
+// A packed operand's forward transform reads no more than its first n/2 + 2 values.
+extern "C" void __wrap_cftfsub_upper_half_zero(int n, double *a) {
+    counters.transforms.push_back({n, true, values_up_to_last_non_zero(a, std::min(n, n / 2 + 2))});
+    __real_cftfsub_upper_half_zero(n, a);
 }
 
 extern "C" void __wrap_sincos(double x, double *s, double *c) {
