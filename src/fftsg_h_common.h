@@ -137,17 +137,29 @@ inline int reversed_increment(int r, int top) {
     return r;
 }
 
+// An element of a permutation: one real value (width 1) or one complex value (width 2), which
+// moves as one pair of doubles and is conjugated when asked (multiplying by -1 negates exactly).
+template <int width, bool conjugate> inline auto load_element(const double *__restrict from) {
+    static_assert(width == 1 || width == 2);
+    if constexpr (width == 1) {
+        return *from;
+    } else {
+        double_pair x;
+        __builtin_memcpy(&x, from, sizeof x);
+        return conjugate ? x * double_pair{1, -1} : x;
+    }
+}
+template <class Element> inline void store_element(double *__restrict to, Element x) {
+    __builtin_memcpy(to, &x, sizeof x);
+}
+
 // Exchanges elements p and q (element indices; an element is `width` doubles), conjugating
 // both when asked.
 template <int width, bool conjugate> inline void exchange(double *__restrict a, int p, int q) {
-    p *= width;
-    q *= width;
-    for (int i = 0; i < width; ++i) {
-        const double x = a[p + i], y = a[q + i];
-        const bool negate = conjugate && i == 1;
-        a[p + i] = negate ? -y : y;
-        a[q + i] = negate ? -x : x;
-    }
+    const auto x = load_element<width, conjugate>(a + width * p);
+    const auto y = load_element<width, conjugate>(a + width * q);
+    store_element(a + width * p, y);
+    store_element(a + width * q, x);
 }
 
 // Moves element e to rev(e) for `count` elements, count a power of two. An index is split as
@@ -226,10 +238,8 @@ template <int width, bool conjugate> void bit_reverse_blocked(int count, double 
         for (int r = 0; r < block_side; ++r) {
             double *row = row_of(mid, r);
             for (int c = 0; c < block_side; ++c) {
-                const double *from = b[reversed[c]][reversed[r]];
-                for (int i = 0; i < width; ++i) {
-                    row[width * c + i] = conjugate && i == 1 ? -from[i] : from[i];
-                }
+                store_element(row + width * c,
+                              load_element<width, conjugate>(b[reversed[c]][reversed[r]]));
             }
         }
     };
