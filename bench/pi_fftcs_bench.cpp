@@ -105,16 +105,21 @@ void BM_mp_mul_d2i(benchmark::State &state) {
     }
 }
 
-// The bin-pair kernels alone, on spectra of random values: the heaviest (two splits, the
-// product and the merge) and the lightest (the square and the merge).
-void BM_mp_mul_rcmul(benchmark::State &state) {
-    Fixture f(static_cast<int>(state.range(0)));
-    std::mt19937_64 gen(6);
+// A work array of random values in [-1, 1), as a spectrum.
+void fill_random(std::vector<double> &d, uint64_t seed) {
+    std::mt19937_64 gen(seed);
     std::uniform_real_distribution<double> value(-1, 1);
-    for (double &x : f.d1) {
+    for (double &x : d) {
         x = value(gen);
     }
-    f.d2 = f.d1;
+}
+
+// The bin-pair kernels alone, on random spectra: the heaviest (two splits, the product and the
+// merge) and the lightest (the square and the merge).
+void BM_mp_mul_rcmul(benchmark::State &state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    fill_random(f.d1, 6);
+    fill_random(f.d2, 7);
     for (auto _ : state) {
         mp_mul_rcmul(f.nfft, f.d1.data() + 1, f.d2.data() + 1);
     }
@@ -122,11 +127,7 @@ void BM_mp_mul_rcmul(benchmark::State &state) {
 
 void BM_mp_mul_rcsqu_nt_in(benchmark::State &state) {
     Fixture f(static_cast<int>(state.range(0)));
-    std::mt19937_64 gen(7);
-    std::uniform_real_distribution<double> value(-1, 1);
-    for (double &x : f.d1) {
-        x = value(gen);
-    }
+    fill_random(f.d1, 8);
     for (auto _ : state) {
         mp_mul_rcsqu_nt_in(f.nfft, f.d1.data() + 1);
     }

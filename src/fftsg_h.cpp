@@ -21,7 +21,7 @@ struct simd_path {
     bool (*supported)();
 };
 
-#ifdef TESSARY_FFT_X86_PATHS
+#ifdef TESSARY_X86_PATHS
 // The processor and the operating system (which must save the wide registers) both support it.
 bool has_avx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -37,7 +37,7 @@ bool everywhere() {
 
 // Fastest first; the baseline runs on every processor of the architecture.
 constexpr simd_path simd_paths[] = {
-#ifdef TESSARY_FFT_X86_PATHS
+#ifdef TESSARY_X86_PATHS
     {"avx512", &fftsg::kernels_avx512, has_avx512},
     {"avx2", &fftsg::kernels_avx2, has_avx2},
 #endif
@@ -53,7 +53,7 @@ struct simd_choice {
 // not know, or a path the processor lacks, falls back to the fastest path with a note: the
 // engine never prints, so the front ends report it.
 simd_choice choose_simd_path() {
-#ifdef TESSARY_FFT_X86_PATHS
+#ifdef TESSARY_X86_PATHS
     __builtin_cpu_init();
 #endif
     const simd_path *fastest = simd_paths;

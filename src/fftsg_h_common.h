@@ -57,7 +57,7 @@ struct kernel_table {
 };
 
 extern const kernel_table kernels_baseline;
-#ifdef TESSARY_FFT_X86_PATHS
+#ifdef TESSARY_X86_PATHS
 extern const kernel_table kernels_avx2;   // AVX2 with FMA: two complex values per register
 extern const kernel_table kernels_avx512; // AVX-512 F/DQ/VL: four complex values per register
 #endif

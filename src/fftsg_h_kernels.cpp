@@ -8,9 +8,9 @@
 #include <cassert>
 #include <utility>
 
-#ifndef FFTSG_KERNELS
-#define FFTSG_KERNELS kernels_baseline
-#define FFTSG_LANES 1
+#ifndef SIMD_PATH_KERNELS
+#define SIMD_PATH_KERNELS kernels_baseline
+#define SIMD_PATH_LANES 1
 #endif
 
 namespace {
@@ -30,7 +30,7 @@ constexpr int twiddle_block = 64;
 // ---------------------------------------------------------------------------------------------
 // `lanes` consecutive complex values in one register, re and im interleaved as in memory
 
-constexpr int lanes = FFTSG_LANES;
+constexpr int lanes = SIMD_PATH_LANES;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4);
 constexpr int lane_doubles = 2 * lanes;
 using lane_vector = double __attribute__((vector_size(8 * lane_doubles)));
@@ -822,7 +822,7 @@ void cftbsub(int n, double *a) {
 
 } // namespace
 
-extern const fftsg::kernel_table fftsg::FFTSG_KERNELS = {
+extern const fftsg::kernel_table fftsg::SIMD_PATH_KERNELS = {
 #define FFTSG_TABLE_ENTRY(name) .name = name,
     FFTSG_SIZED_KERNELS(FFTSG_TABLE_ENTRY) FFTSG_FIXED_KERNELS(FFTSG_TABLE_ENTRY)
 #undef FFTSG_TABLE_ENTRY

@@ -27,14 +27,14 @@ using namespace mp_kernels;
 using mp_paths::carry_of;
 
 // The arithmetic's loops compiled for the instruction-set path the transforms chose.
-#ifdef TESSARY_MP_X86_PATHS
+#ifdef TESSARY_X86_PATHS
 bool transforms_run_on(std::string_view path) {
     return fft_simd_path() == path;
 }
 #endif
 
 const mp_paths::kernel_table &choose_path_kernels() {
-#ifdef TESSARY_MP_X86_PATHS
+#ifdef TESSARY_X86_PATHS
     if (transforms_run_on("avx512")) {
         return mp_paths::kernels_avx512;
     }
@@ -525,7 +525,7 @@ void release_lanes_portable(const digit_release &release, const double *term,
 // The lanes in vector registers where the transforms' instruction-set path has them. Every
 // path gives the same digits.
 lanes_kernel *choose_release_lanes() {
-#ifdef TESSARY_MP_X86_PATHS
+#ifdef TESSARY_X86_PATHS
     if (transforms_run_on("avx512") || transforms_run_on("avx2")) {
         return release_lanes_avx2;
     }

@@ -40,7 +40,7 @@ using lanes_kernel = void(const digit_release &release, const double *term,
                           carry_state (&state)[carry_lanes],
                           carry_state (&checkpoint)[carry_lanes][lane_checkpoints]);
 
-#ifdef TESSARY_MP_X86_PATHS
+#ifdef TESSARY_X86_PATHS
 lanes_kernel release_lanes_avx2; // four lanes per register, in two registers
 #endif
 

@@ -16,9 +16,9 @@
 #include <math.h>
 #include <utility>
 
-#ifndef MP_PATH_KERNELS
-#define MP_PATH_KERNELS kernels_baseline
-#define MP_PATH_LANES 1
+#ifndef SIMD_PATH_KERNELS
+#define SIMD_PATH_KERNELS kernels_baseline
+#define SIMD_PATH_LANES 1
 #endif
 
 namespace {
@@ -108,7 +108,7 @@ int halve_places(int count, int radix, int half, const int16_t *in, int16_t *out
 
 // ---- Bin-pair kernels ----
 
-constexpr int lanes = MP_PATH_LANES;
+constexpr int lanes = SIMD_PATH_LANES;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4 || lanes == 8);
 
 // The real or the imaginary parts of `count` bins: a double, or a vector of `count` doubles.
@@ -404,7 +404,7 @@ void rcsqu_save(int nfft, double *a, double *b) {
 
 } // namespace
 
-extern const mp_paths::kernel_table mp_paths::MP_PATH_KERNELS = {
+extern const mp_paths::kernel_table mp_paths::SIMD_PATH_KERNELS = {
     .rcmul = rcmul,
     .rcmul_nt_in1 = rcmul_nt_in1,
     .rcmul_nt_in2 = rcmul_nt_in2,
