@@ -450,12 +450,8 @@ inline void dc_square(const double *d, double *out) {
     out[2] = 2 * e * o;
 }
 
-} // namespace
-
-namespace {
-
-// The values of a packed operand: v[0] ... v[nfft/2]. Its forward transform reads no further
-// than v[nfft/2 + 1] (see forward below).
+// The values of a work array that packing writes and the forward transform of a packed
+// operand reads: v[0] ... v[nfft/2 + 1], of which the last is always 0 (see `forward`).
 inline int packed_values(int nfft) {
     return std::min(nfft, nfft / 2 + 2);
 }
@@ -648,7 +644,7 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 
 // ---- Bin-pair kernels ----
 // Each visits the centre bin and every pair (j, nfft - j); they run on the path the transforms
-// chose (pi_fftcs_bin_pairs.cpp). Bins 0 and nfft/2 are the DC pair, left to the wrappers.
+// chose (pi_fftcs_paths.cpp). Bins 0 and nfft/2 are the DC pair, left to the wrappers.
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
