@@ -282,6 +282,11 @@ inline auto stage_walk(double theta, int half) {
 // (2Q, the first of the third quarter) taken as zero and not read.
 enum class input { plain, conjugated, upper_half_zero };
 
+// The point at a in lane 0, zeros in the other lanes.
+inline points first_point_alone(const double *__restrict a) {
+    return from_lanes([=](int c) { return c == 0 ? load(a, 0) : complex{0, 0}; });
+}
+
 // Loads the points at j, j+m, j+2m, j+3m, applies `butterfly` to them and stores them back.
 template <input kind = input::plain, class Butterfly>
 inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly) {
@@ -290,7 +295,8 @@ inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly)
     points x1 = load_input(a, j + m);
     points x2, x3;
     if constexpr (kind == input::upper_half_zero) {
-        x2 = from_lanes([=](int c) { return j + c == 0 ? load(a, 2 * m) : complex{0, 0}; });
+        // Of the third quarter only its first point, 2Q, may be non-zero.
+        x2 = j == 0 ? first_point_alone(a + 2 * m) : points{};
         x3 = points{};
     } else {
         x2 = load_input(a, j + 2 * m);

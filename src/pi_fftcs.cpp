@@ -714,10 +714,6 @@ inline void square_spectrum(int nfft, double *d, void (*pair_kernel)(int, double
     d[lead_cell(nfft)] *= d[lead_cell(nfft)];
 }
 
-} // namespace
-
-namespace {
-
 // How the operands to transform forward were filled: any way (the public wrappers), or by
 // pack_operand, whose values after v[nfft/2 + 1] the transform takes as zero without reading
 // them. Both give the same spectrum, to the bit.
