@@ -135,6 +135,16 @@ struct agm_computation {
           c(w.c.get()), e(w.e.get()), tmp1(w.tmp1.get()), tmp2(w.tmp2.get()), work1(w.work1.get()),
           work2(w.work2.get()), work3(w.work3.get()) {}
 
+    // b = sqrt(a). Only a machine that computes wrongly makes a negative a, which the
+    // square root refuses and leaves b as it was: before the first iteration, memory never
+    // written. b is then zero, so that the computation goes on with defined values (and
+    // ends) and its check reports the wrong digits.
+    void b_is_sqrt_of_a() const {
+        if (mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2) != 0) {
+            mp_load_0(n, radix, b);
+        }
+    }
+
     // With s = sqrt(1 + 3/sqrt(8)), afterwards a = 1 + 3/sqrt(8) + s - 5/8, b = 2s,
     // c = s - 5/8 - 1/sqrt(8) and e = s - 5/8.
     void set_up() const {
@@ -142,7 +152,7 @@ struct agm_computation {
         mp_imul(n, radix, c, 3, e);
         mp_sscanf(n, log10_radix, "1", a);
         mp_add(n, radix, a, e, a);
-        mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
+        b_is_sqrt_of_a();
         mp_sscanf(n, log10_radix, "0.625", e);
         mp_sub(n, radix, b, e, e);
         mp_add(n, radix, b, b, b);
@@ -165,7 +175,7 @@ struct agm_computation {
             mp_add(n, radix, a, b, e);
             mp_idiv_2(n, radix, e, e);
             mp_mul(n, radix, a, b, a, tmp1, nfft, work1, work2, work3);
-            mp_sqrt(n, radix, a, b, tmp1, tmp2, nfft, work1, work2);
+            b_is_sqrt_of_a();
             mp_sub(n, radix, e, b, e);
             mp_add(n, radix, b, b, b);
             mp_sub(n, radix, c, e, c);

@@ -1084,8 +1084,14 @@ extern "C" int mp_get_nfft_init(int radix, int nfft_max) {
 namespace {
 
 // Scales a positive double m into [1, radix) by whole powers of the radix,
-// lowering *exponent by one for each.
+// lowering *exponent by one for each. Only a malformed number, which a machine
+// that computes wrongly can make, gives an m that is not positive and finite;
+// such an m is taken as 1, so that the computation still ends (rather than
+// scaling forever) and its check reports the wrong digits.
 inline double scaled_up(double m, int radix, int32_t *exponent) {
+    if (!std::isfinite(m) || m <= 0) {
+        return 1;
+    }
     while (m < 1) {
         m *= radix;
         --*exponent;

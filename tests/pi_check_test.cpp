@@ -5,6 +5,7 @@
 #include "pi_reference.h"
 
 #include <gmp.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <string>
@@ -32,7 +33,20 @@ void change_decimal(mp_number *pi, int radix, int position) {
 // comes out with one value off. The binary also links with -Wl,--wrap=cdft.
 bool faulty_transforms = false;
 
+// When set, every product by an integer comes out with the wrong sign. The binary also
+// links with -Wl,--wrap=mp_imul.
+bool negative_integer_products = false;
+
 } // namespace
+
+extern "C" int __real_mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out);
+extern "C" int __wrap_mp_imul(int n, int radix, const mp_number *in1, int in2, mp_number *out) {
+    const int status = __real_mp_imul(n, radix, in1, in2, out);
+    if (negative_integer_products) {
+        out->sign = -out->sign;
+    }
+    return status;
+}
 
 extern "C" void __real_cdft(int n, int sign, double *a);
 extern "C" void __wrap_cdft(int n, int sign, double *a) {
@@ -177,6 +191,37 @@ TEST(PiCheck, ArithmeticThatNeverConvergesStillEndsInAFailure) {
                   std::string::npos)
             << r.error_message;
     }
+}
+
+// A machine that computes wrongly can drive the set-up's square root negative, which the
+// square root refuses. The computation still ends in a failure, and the same one whatever
+// its memory held before: malloc fills each new block with a byte of the test's choice.
+TEST(PiCheck, ARefusedSquareRootEndsInTheSameFailureWhateverMemoryHeld) {
+    using value = std::vector<std::int32_t>;
+    const auto keep_value = [](const mp_number *pi, int n, int, void *data) {
+        value &v = *static_cast<value *>(data);
+        v = {pi->sign, pi->exponent};
+        v.insert(v.end(), pi->digit, pi->digit + n);
+    };
+    negative_integer_products = true;
+    value first;
+    for (const int fill : {100, 200, 1}) {
+        SCOPED_TRACE("malloc fill " + std::to_string(fill));
+        mallopt(M_PERTURB, fill);
+        pi_result r{};
+        value v;
+        pi_calculate_value(1000, &r, nullptr, nullptr, keep_value, &v);
+        mallopt(M_PERTURB, 0);
+        EXPECT_EQ(r.success, 0);
+        EXPECT_NE(std::string(r.error_message).find("the machine made an arithmetic error"),
+                  std::string::npos)
+            << r.error_message;
+        if (first.empty()) {
+            first = v;
+        }
+        ASSERT_EQ(v, first);
+    }
+    negative_integer_products = false;
 }
 
 // The benchmark with runs 1 and 2 scripted to succeed and run 3 a real computation with

@@ -1,5 +1,6 @@
 #include "pi_fftcs_newton_support.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -251,6 +252,30 @@ TEST(MpNewtonStart, StartValuesFromDoubles) {
     EXPECT_EQ(out->sign, 1);
     EXPECT_EQ(out->exponent, -1);
     EXPECT_EQ(digits(out, 3), (std::vector<int>{3535, 5339, 593}));
+}
+
+// A machine that computes wrongly can hand the start values a malformed number, one whose
+// digits make a negative or zero mantissa. They still end, with digits in range.
+TEST(MpNewtonStart, MalformedNumbersStillGiveStartValuesInRange) {
+#ifndef NDEBUG
+    GTEST_SKIP() << "with assertions on, malformed numbers stop at the first check";
+#endif
+    const int n = 4;
+    const int radix = 10000;
+    const auto in_range = [&](const Number &x) {
+        return std::all_of(x->digit, x->digit + n, [&](int d) { return d >= 0 && d < radix; });
+    };
+    for (const int lead : {-3, 0}) {
+        SCOPED_TRACE(lead);
+        const Number malformed(n, 1, 0, {lead});
+        Number out(n);
+        Number rev(n);
+        mp_inv_init(n, radix, malformed.get(), out.get());
+        EXPECT_TRUE(in_range(out));
+        mp_sqrt_init(n, radix, malformed.get(), out.get(), rev.get());
+        EXPECT_TRUE(in_range(out));
+        EXPECT_TRUE(in_range(rev));
+    }
 }
 
 } // namespace
