@@ -784,12 +784,18 @@ void finish_kind1(int n, double *a) {
     }
 }
 
-// The forward and backward drivers by size. Backward is conj(F(conj x)): the first stage reads
-// the conjugate and the final permutation conjugates; the small sizes read the forward result
-// at negated indices instead.
-template <bool backward> void complex_transform(int n, double *a) {
+// The drivers by size, the first stage reading the block as `kind` says. Backward (conjugated
+// input) is conj(F(conj x)): the first stage reads the conjugate and the final permutation
+// conjugates; the small sizes read the forward result at negated indices instead. An upper half
+// taken as zero enters the first stage as constants, so the result is the same to the bit as on
+// the zero-filled array; the small sizes fill it and run so.
+template <input kind> void complex_transform(int n, double *a) {
+    constexpr bool backward = kind == input::conjugated;
+    if (kind == input::upper_half_zero && n <= 32) {
+        std::fill(a + std::min(n, n / 2 + 2), a + n, 0.0);
+    }
     if (n > 32) {
-        backward ? cftb1st(n, a) : cftmdl1(n, a);
+        stage1<kind>(n, a);
         finish_kind1(n, a);
         backward ? bitrv2conj(n, a) : bitrv2(n, a);
     } else if (n == 32) {
@@ -806,24 +812,15 @@ template <bool backward> void complex_transform(int n, double *a) {
 }
 
 void cftfsub(int n, double *a) {
-    complex_transform<false>(n, a);
+    complex_transform<input::plain>(n, a);
 }
 
-// The zeros of the upper half enter the first stage as constants, so the result is the same to
-// the bit as that of cftfsub on the zero-filled array; the small sizes are filled and run so.
 void cftfsub_upper_half_zero(int n, double *a) {
-    if (n > 32) {
-        stage1<input::upper_half_zero>(n, a);
-        finish_kind1(n, a);
-        bitrv2(n, a);
-    } else {
-        std::fill(a + std::min(n, n / 2 + 2), a + n, 0.0);
-        cftfsub(n, a);
-    }
+    complex_transform<input::upper_half_zero>(n, a);
 }
 
 void cftbsub(int n, double *a) {
-    complex_transform<true>(n, a);
+    complex_transform<input::conjugated>(n, a);
 }
 
 } // namespace

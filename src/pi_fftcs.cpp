@@ -27,18 +27,13 @@ using namespace mp_kernels;
 using mp_paths::carry_of;
 
 // The arithmetic's loops compiled for the instruction-set path the transforms chose.
-#ifdef TESSARY_X86_PATHS
-bool transforms_run_on(std::string_view path) {
-    return fft_simd_path() == path;
-}
-#endif
-
 const mp_paths::kernel_table &choose_path_kernels() {
 #ifdef TESSARY_X86_PATHS
-    if (transforms_run_on("avx512")) {
+    const std::string_view path = fft_simd_path();
+    if (path == "avx512") {
         return mp_paths::kernels_avx512;
     }
-    if (transforms_run_on("avx2")) {
+    if (path == "avx2") {
         return mp_paths::kernels_avx2;
     }
 #endif
@@ -518,11 +513,11 @@ void release_lanes_portable(const digit_release &release, const double *term,
         [&](int l) { return lane[l]; }, checkpoint);
 }
 
-// The lanes in vector registers where the transforms' instruction-set path has them. Every
-// path gives the same digits.
+// The lanes in vector registers on every path above the baseline. Every path gives the same
+// digits.
 lanes_kernel *choose_release_lanes() {
 #ifdef TESSARY_X86_PATHS
-    if (transforms_run_on("avx512") || transforms_run_on("avx2")) {
+    if (&path_kernels() != &mp_paths::kernels_baseline) {
         return release_lanes_avx2;
     }
 #endif

@@ -322,36 +322,30 @@ template <class PairOp> inline void for_each_bin_pair(int nfft, PairOp pair_op) 
 // The kernels differ only in which arrays are split, which product is formed and whether the
 // result is merged.
 
-void rcmul(int nfft, double *a, double *b) {
-    for_each_bin_pair(nfft, [=](const auto &at) {
-        const auto x = split_stored(a, at);
-        auto y = at.load(b);
+// b's pairs, split first unless b already holds a spectrum, times x, merged and stored back.
+template <bool split_b, int count>
+inline void multiply_into(double *b, const pair_at<count> &at, const bin_pair<count> &x) {
+    auto y = at.load(b);
+    if constexpr (split_b) {
         split(y, at.w);
-        y = y * x;
-        merge(y, at.w);
-        at.store(b, y);
-    });
+    }
+    y = y * x;
+    merge(y, at.w);
+    at.store(b, y);
+}
+
+void rcmul(int nfft, double *a, double *b) {
+    for_each_bin_pair(nfft,
+                      [=](const auto &at) { multiply_into<true>(b, at, split_stored(a, at)); });
 }
 
 void rcmul_nt_in1(int nfft, const double *a, double *b) {
-    for_each_bin_pair(nfft, [=](const auto &at) {
-        const auto x = at.load(a);
-        auto y = at.load(b);
-        split(y, at.w);
-        y = y * x;
-        merge(y, at.w);
-        at.store(b, y);
-    });
+    for_each_bin_pair(nfft, [=](const auto &at) { multiply_into<true>(b, at, at.load(a)); });
 }
 
 void rcmul_nt_in2(int nfft, double *a, double *b) {
-    for_each_bin_pair(nfft, [=](const auto &at) {
-        const auto x = split_stored(a, at);
-        auto y = at.load(b);
-        y = y * x;
-        merge(y, at.w);
-        at.store(b, y);
-    });
+    for_each_bin_pair(nfft,
+                      [=](const auto &at) { multiply_into<false>(b, at, split_stored(a, at)); });
 }
 
 void rcmul_nt_out(int nfft, double *a, double *b) {
