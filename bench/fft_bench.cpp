@@ -1,6 +1,6 @@
 // Times cdft against FFTW's in-place complex transform of the same length and prints our time
 // over FFTW's for each length and direction; also times the real, cosine and sine transforms.
-#include "fftsg_h.h"
+#include "fft/fftsg_h.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>

@@ -8,8 +8,8 @@
 // Prints each figure's median over the rounds and the median ratios against the goals.
 //
 //   peers [--digits D] [--rounds R]      defaults: D = 8388608, R = 3
-#include "fftsg_h.h"
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
+#include "fft/fftsg_h.h"
 
 #include <fftw3.h>
 #include <gmp.h>

@@ -7,9 +7,9 @@
 // The transform counts are printed too: an optimisation must leave them unchanged.
 //
 //   phase_profile [--digits D]      default D = 8388608
-#include "fftsg_h.h"
-#include "pi_benchmark.h"
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_benchmark.h"
+#include "fft/fftsg_h.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Times the FFT products, the conversion back and the Newton iterations at
 // the lengths the pi driver uses (n = nfft + 2 digits, radix 10000).
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
 
 #include <benchmark/benchmark.h>
 

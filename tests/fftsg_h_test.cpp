@@ -1,4 +1,4 @@
-#include "fftsg_h.h"
+#include "fft/fftsg_h.h"
 
 #include <fftw3.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The window as activate builds it, in a real X server, and the START button's
 // painting and hit test.
-#include "main.h"
 #include "main_test_doubles.h"
+#include "window/main.h"
 
 #include <gtest/gtest.h>
 

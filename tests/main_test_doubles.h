@@ -3,7 +3,7 @@
 #ifndef TESSARY_MAIN_TEST_DOUBLES_H
 #define TESSARY_MAIN_TEST_DOUBLES_H
 
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 #include <cstddef>
 #include <thread>

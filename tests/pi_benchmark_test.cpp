@@ -1,7 +1,7 @@
 // The engine's interface: step estimate, version, failures, and the five-run
 // aggregation through a replaceable driver.
 
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 #include <gtest/gtest.h>
 

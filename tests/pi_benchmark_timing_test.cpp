@@ -3,8 +3,8 @@
 // wrapped operation or the test's callback says so, and the radix test's result can be
 // replaced to force a radix.
 
-#include "pi_benchmark.h"
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_benchmark.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #ifndef TESSARY_TESTS_PI_CHECK_SUPPORT_H
 #define TESSARY_TESTS_PI_CHECK_SUPPORT_H
 
-#include "pi_benchmark.h"
-#include "pi_fftcs.h"
-#include "pi_reference_table.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_benchmark.h"
+#include "engine/pi_reference_table.h"
 
 #include <cstdint>
 #include <functional>

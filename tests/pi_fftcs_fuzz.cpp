@@ -2,7 +2,7 @@
 // bounds, and whatever it reads must be a well-formed number that mp_sprintf
 // prints within its documented buffer and mp_sscanf reads back unchanged.
 // The first byte chooses the length and the radix; the rest is the text.
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
 
 #include <cstddef>
 #include <cstdint>

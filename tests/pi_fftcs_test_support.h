@@ -3,7 +3,7 @@
 #ifndef TESSARY_PI_FFTCS_TEST_SUPPORT_H
 #define TESSARY_PI_FFTCS_TEST_SUPPORT_H
 
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
 
 #include <gmpxx.h>
 #include <gtest/gtest.h>

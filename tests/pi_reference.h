@@ -2,9 +2,9 @@
 #ifndef TESSARY_TESTS_PI_REFERENCE_H
 #define TESSARY_TESTS_PI_REFERENCE_H
 
-#include "../data/mpfr_pi.h"
-#include "pi_benchmark.h"
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_benchmark.h"
+#include "mpfr_pi.h"
 
 #include <gtest/gtest.h>
 

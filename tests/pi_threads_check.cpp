@@ -1,8 +1,8 @@
 // Two computations of pi at once on two threads must give the same digits; built
 // with ThreadSanitizer, which reports any shared state they touch.
 
-#include "pi_benchmark.h"
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_benchmark.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,7 @@
 // Linked into the numeric suites that CTest runs once per instruction-set path: when
 // TESSARY_SIMD names a path this processor or build lacks, the engine falls back to another
 // one, and the whole binary is skipped instead of passing on the wrong path.
-#include "fftsg_h.h"
+#include "fft/fftsg_h.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "system_info.h"
+#include "probe/system_info.h"
 
 #include <gtest/gtest.h>
 

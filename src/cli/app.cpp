@@ -8,7 +8,7 @@
 #include "cli/progress_bar.h"
 #include "cli/stress.h"
 #include "cli/text_report.h"
-#include "system_info.h"
+#include "probe/system_info.h"
 #include "tessary_version.h"
 
 #include <cstdio>

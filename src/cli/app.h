@@ -3,7 +3,7 @@
 #define TESSARY_CLI_APP_H
 
 #include "cli/print_digits.h"
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 // The engine entry points the program computes with; tests put fakes in their place.
 struct cli_engine {

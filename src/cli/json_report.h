@@ -3,7 +3,7 @@
 #define TESSARY_CLI_JSON_REPORT_H
 
 #include "cli/measure.h"
-#include "system_info.h"
+#include "probe/system_info.h"
 
 #include <string>
 

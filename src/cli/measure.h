@@ -3,7 +3,7 @@
 #ifndef TESSARY_CLI_MEASURE_H
 #define TESSARY_CLI_MEASURE_H
 
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 #include <chrono>
 #include <functional>

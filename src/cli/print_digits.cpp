@@ -1,7 +1,7 @@
 #include "cli/print_digits.h"
 
+#include "arithmetic/pi_fftcs.h"
 #include "cli/progress_bar.h"
-#include "pi_fftcs.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,7 +2,7 @@
 #ifndef TESSARY_CLI_PRINT_DIGITS_H
 #define TESSARY_CLI_PRINT_DIGITS_H
 
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #ifndef TESSARY_CLI_STRESS_H
 #define TESSARY_CLI_STRESS_H
 
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
 #include <functional>
 #include <stop_token>

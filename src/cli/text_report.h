@@ -4,7 +4,7 @@
 
 #include "cli/measure.h"
 #include "cli/stress.h"
-#include "system_info.h"
+#include "probe/system_info.h"
 
 #include <cstdio>
 

@@ -7,9 +7,9 @@
 // bit; the wider paths may round differently in the last bits (and fuse multiplications and
 // additions). The carry settling is integer arithmetic, exact on every path; the compiler
 // vectorises its blocks for the path's registers.
-#include "pi_fftcs_paths.h"
+#include "arithmetic/pi_fftcs_kernels.h"
 
-#include "twiddle_walk.h"
+#include "fft/twiddle_walk.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -23,7 +23,7 @@
 
 namespace {
 
-using mp_paths::carry_of;
+using mp_kernels::carry_of;
 
 // ---- Carry settling ----
 
@@ -398,7 +398,7 @@ void rcsqu_save(int nfft, double *a, double *b) {
 
 } // namespace
 
-extern const mp_paths::kernel_table mp_paths::SIMD_PATH_KERNELS = {
+extern const mp_kernels::kernel_table mp_kernels::SIMD_PATH_KERNELS = {
     .rcmul = rcmul,
     .rcmul_nt_in1 = rcmul_nt_in1,
     .rcmul_nt_in2 = rcmul_nt_in2,

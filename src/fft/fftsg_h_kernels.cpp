@@ -3,7 +3,7 @@
 // fftsg_h.cpp). The radix-4 stages hold `lanes` consecutive complex values in one register:
 // one on the baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such
 // registers runs in them; the others stay on pairs of doubles.
-#include "fftsg_h_common.h"
+#include "fft/fftsg_h_common.h"
 
 #include <cassert>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "fftsg_h.h"
+#include "fft/fftsg_h.h"
 
-#include "fftsg_h_common.h"
+#include "fft/fftsg_h_common.h"
 
 #include <cassert>
 #include <cstdio>

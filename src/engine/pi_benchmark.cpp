@@ -1,8 +1,8 @@
-#include "pi_benchmark.h"
+#include "engine/pi_benchmark.h"
 
-#include "fftsg_h.h"
-#include "pi_fftcs.h"
-#include "pi_reference_table.h"
+#include "arithmetic/pi_fftcs.h"
+#include "engine/pi_reference_table.h"
+#include "fft/fftsg_h.h"
 
 #include <algorithm>
 #include <cfloat>

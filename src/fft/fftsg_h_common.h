@@ -7,7 +7,7 @@
 #ifndef TESSARY_FFTSG_H_COMMON_H
 #define TESSARY_FFTSG_H_COMMON_H
 
-#include "twiddle_walk.h"
+#include "fft/twiddle_walk.h"
 
 #include <algorithm>
 #include <bit>

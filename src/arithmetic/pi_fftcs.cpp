@@ -1,8 +1,8 @@
-#include "pi_fftcs.h"
+#include "arithmetic/pi_fftcs.h"
 
-#include "fftsg_h.h"
-#include "pi_fftcs_kernels.h"
-#include "pi_fftcs_paths.h"
+#include "arithmetic/pi_fftcs_kernels.h"
+#include "arithmetic/pi_fftcs_release.h"
+#include "fft/fftsg_h.h"
 
 #include <algorithm>
 #include <cassert>
@@ -23,25 +23,25 @@ static_assert(sizeof(int) == 4);
 
 namespace {
 
-using namespace mp_kernels;
-using mp_paths::carry_of;
+using namespace mp_release;
+using mp_kernels::carry_of;
 
 // The arithmetic's loops compiled for the instruction-set path the transforms chose.
-const mp_paths::kernel_table &choose_path_kernels() {
+const mp_kernels::kernel_table &choose_path_kernels() {
 #ifdef TESSARY_X86_PATHS
     const std::string_view path = fft_simd_path();
     if (path == "avx512") {
-        return mp_paths::kernels_avx512;
+        return mp_kernels::kernels_avx512;
     }
     if (path == "avx2") {
-        return mp_paths::kernels_avx2;
+        return mp_kernels::kernels_avx2;
     }
 #endif
-    return mp_paths::kernels_baseline;
+    return mp_kernels::kernels_baseline;
 }
 
-const mp_paths::kernel_table &path_kernels() {
-    static const mp_paths::kernel_table &kernels = choose_path_kernels();
+const mp_kernels::kernel_table &path_kernels() {
+    static const mp_kernels::kernel_table &kernels = choose_path_kernels();
     return kernels;
 }
 
@@ -517,7 +517,7 @@ void release_lanes_portable(const digit_release &release, const double *term,
 // digits.
 lanes_kernel *choose_release_lanes() {
 #ifdef TESSARY_X86_PATHS
-    if (&path_kernels() != &mp_paths::kernels_baseline) {
+    if (&path_kernels() != &mp_kernels::kernels_baseline) {
         return release_lanes_avx2;
     }
 #endif
@@ -639,7 +639,7 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 
 // ---- Bin-pair kernels ----
 // Each visits the centre bin and every pair (j, nfft - j); they run on the path the transforms
-// chose (pi_fftcs_paths.cpp). Bins 0 and nfft/2 are the DC pair, left to the wrappers.
+// chose (pi_fftcs_kernels.cpp). Bins 0 and nfft/2 are the DC pair, left to the wrappers.
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);

@@ -1,15 +1,15 @@
 // Internal to the arithmetic: the carry release of the conversion back, shared by the portable
-// code in pi_fftcs.cpp and the lane kernel of pi_fftcs_kernels.cpp, which is compiled for AVX2.
+// code in pi_fftcs.cpp and the lane kernel of pi_fftcs_release.cpp, which is compiled for AVX2.
 // Everything but the records and the kernel declaration has internal linkage, so that each
 // translation unit keeps the copies compiled for its own instruction set.
-#ifndef TESSARY_PI_FFTCS_KERNELS_H
-#define TESSARY_PI_FFTCS_KERNELS_H
+#ifndef TESSARY_PI_FFTCS_RELEASE_H
+#define TESSARY_PI_FFTCS_RELEASE_H
 
 #include <cassert>
 #include <cmath>
 #include <cstdint>
 
-namespace mp_kernels {
+namespace mp_release {
 
 // The records passed between translation units have no member functions: an inline member
 // compiled for AVX2 could be the copy the linker keeps for the portable code.
@@ -67,8 +67,8 @@ inline double truncate_minus_one(double x) {
 
 // The truncations of one digit, on one double.
 struct scalar_truncation {
-    static double truncate(double x) { return mp_kernels::truncate(x); }
-    static double truncate_minus_one(double x) { return mp_kernels::truncate_minus_one(x); }
+    static double truncate(double x) { return mp_release::truncate(x); }
+    static double truncate_minus_one(double x) { return mp_release::truncate_minus_one(x); }
 };
 
 // One digit of the carry release (see mp_mul_d2i): from the state and the digit's term, the
@@ -111,6 +111,6 @@ inline void run_lanes(int length, Step step, StateOf state_of,
 }
 
 } // namespace
-} // namespace mp_kernels
+} // namespace mp_release
 
 #endif

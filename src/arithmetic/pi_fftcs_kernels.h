@@ -1,13 +1,13 @@
 // Internal to the arithmetic: its loops that are compiled once per instruction set (see
-// pi_fftcs_paths.cpp), the bin-pair kernels of the FFT products and the carry settling of
+// pi_fftcs_kernels.cpp), the bin-pair kernels of the FFT products and the carry settling of
 // additions, subtractions, packing and halving. pi_fftcs.cpp runs the table of the path the
 // transforms chose.
-#ifndef TESSARY_PI_FFTCS_PATHS_H
-#define TESSARY_PI_FFTCS_PATHS_H
+#ifndef TESSARY_PI_FFTCS_KERNELS_H
+#define TESSARY_PI_FFTCS_KERNELS_H
 
 #include <cstdint>
 
-namespace mp_paths {
+namespace mp_kernels {
 
 struct kernel_table {
     // The bin-pair kernels, in the signatures of mp_mul_rcmul ... mp_mul_rcsqu_save.
@@ -50,6 +50,6 @@ inline int carry_of(int t, int low, int radix) {
 }
 
 } // namespace
-} // namespace mp_paths
+} // namespace mp_kernels
 
 #endif

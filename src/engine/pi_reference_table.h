@@ -1,6 +1,6 @@
 // The engine's reference for pi: residues of its decimals, by which a computation checks
 // its own digits. The table itself (pi_reference_table.cpp) is generated from MPFR by
-// data/make_pi_reference.cpp; only the engine, the generator and the tests include this.
+// tools/make_pi_reference.cpp; only the engine, the generator and the tests include this.
 #ifndef TESSARY_PI_REFERENCE_TABLE_H
 #define TESSARY_PI_REFERENCE_TABLE_H
 

@@ -1,4 +1,4 @@
-#include "main.h"
+#include "window/main.h"
 
 #include <gtk/gtk-a11y.h>
 #include <pthread.h>
@@ -9,9 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-extern "C" {
-#include "resources.h"
-}
 #include "tessary_version.h"
 
 // The layout other code relies on: widgets first, then run control, result and probe.
@@ -739,17 +736,3 @@ gboolean update_results_ui(gpointer data) {
     release_run_widgets(state);
     return G_SOURCE_REMOVE;
 }
-
-#ifndef TESSARY_WITHOUT_MAIN
-int main(int argc, char **argv) {
-    // The bundle registers itself at load time; registering it again is harmless.
-    g_resources_register(tessary_get_resource());
-    GtkApplication *app = gtk_application_new("com.tessary.gtk", G_APPLICATION_DEFAULT_FLAGS);
-    g_signal_connect(app, "startup", G_CALLBACK(on_startup), nullptr);
-    g_signal_connect(app, "activate", G_CALLBACK(activate), nullptr);
-    const int status = g_application_run(G_APPLICATION(app), argc, argv);
-    g_object_unref(app);
-    pi_cleanup();
-    return status;
-}
-#endif

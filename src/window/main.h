@@ -4,8 +4,8 @@
 
 #include <gtk/gtk.h>
 
-#include "pi_benchmark.h"
-#include "system_info.h"
+#include "engine/pi_benchmark.h"
+#include "probe/system_info.h"
 
 #ifdef __cplusplus
 extern "C" {

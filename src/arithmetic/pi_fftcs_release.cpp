@@ -1,11 +1,11 @@
 // The lanes of the carry release in AVX2 registers, for the AVX2 and AVX-512 paths. Compiled
 // with contraction to FMA off: every lane then computes exactly what the portable code
 // computes for the same digit.
-#include "pi_fftcs_kernels.h"
+#include "arithmetic/pi_fftcs_release.h"
 
 #include <immintrin.h>
 
-namespace mp_kernels {
+namespace mp_release {
 namespace {
 
 // Four lanes per register, in two registers: two independent chains of four lanes. One
@@ -83,4 +83,4 @@ void release_lanes_avx2(const digit_release &release, const double *term,
     }
 }
 
-} // namespace mp_kernels
+} // namespace mp_release
