@@ -19,7 +19,6 @@ bool released = false;
 int started_count = 0;
 int finished_count = 0;
 fake_engine::call latest_call{};
-std::atomic<int> latest_estimate{0};
 
 } // namespace
 
@@ -56,10 +55,6 @@ call last_call() {
     return latest_call;
 }
 
-int estimated_digits() {
-    return latest_estimate;
-}
-
 } // namespace fake_engine
 
 extern "C" void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback,
@@ -83,11 +78,9 @@ extern "C" void pi_calculate_5x8m(pi_result *result, pi_progress_callback callba
     ++finished_count;
 }
 
-// The real engine's estimate for the benchmark's 8,388,608 digits (checked in
-// the engine's own tests); nothing else is asked for.
-extern "C" int pi_estimate_iterations(int digits) {
-    latest_estimate = digits;
-    return digits == 8388608 ? 19 : 0;
+// The real engine's step count of the benchmark (checked in the engine's own tests).
+extern "C" int pi_benchmark_steps(void) {
+    return 95;
 }
 
 // --- malloc and free: every block is remembered until it is freed ---

@@ -31,7 +31,6 @@ struct call {
 int started();
 int finished();
 call last_call();
-int estimated_digits(); // argument of the last pi_estimate_iterations call
 
 } // namespace fake_engine
 

@@ -53,6 +53,8 @@ TEST(PiEstimateIterations, FollowsTheFftLengthAtItsBoundaries) {
         SCOPED_TRACE(c.digits);
         EXPECT_EQ(pi_estimate_iterations(c.digits), c.steps);
     }
+    // The window's ring and the terminal's bar count this many steps for a whole benchmark.
+    EXPECT_EQ(pi_benchmark_steps(), 95);
 }
 
 TEST(PiGetVersion, IsTheSameConstantTextOnEveryCall) {

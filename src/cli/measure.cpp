@@ -106,8 +106,7 @@ thread_outcome run_thread(const measure_request &request, int thread, bool multi
 }
 
 int steps_per_thread(int digits) {
-    return digits == 0 ? pi_benchmark_runs * pi_estimate_iterations(pi_benchmark_digits)
-                       : pi_estimate_iterations(digits);
+    return digits == 0 ? pi_benchmark_steps() : pi_estimate_iterations(digits);
 }
 
 void start_progress(const measure_request &request, std::string label, int threads,

@@ -1,8 +1,15 @@
 #include "cli/text_report.h"
 
+#include "probe/system_rows.h"
+
 #include <algorithm>
+#include <string>
 
 namespace {
+
+std::string plain_count(long long count) {
+    return std::to_string(count);
+}
 
 // "verified 8388592 digits", or what went wrong.
 void write_outcome(std::FILE *out, const pi_result &result, const pi_check &check) {
@@ -46,15 +53,9 @@ void write_multi_core(std::FILE *out, const measure_report &report) {
 } // namespace
 
 void write_machine(std::FILE *out, const system_info &machine) {
-    std::fprintf(out, "CPU:              %s\n", machine.cpu_model);
-    std::fprintf(out, "Cores:            %d cores (%d logical)\n", machine.physical_cores,
-                 machine.logical_cores);
-    if (machine.cpu_mhz > 0) {
-        std::fprintf(out, "Frequency:        %d MHz\n", machine.cpu_mhz);
+    for (const system_row &row : system_rows(machine, plain_count)) {
+        std::fprintf(out, "%-18s%s\n", row.caption, row.value.c_str());
     }
-    std::fprintf(out, "Memory:           %lld MB\n", static_cast<long long>(machine.memory_mb));
-    std::fprintf(out, "OS:               %s %s\n", machine.os_name, machine.kernel_release);
-    std::fprintf(out, "Architecture:     %s\n", machine.architecture);
     std::fprintf(out, "Kernels:          %s\n", pi_simd_path());
 }
 

@@ -584,6 +584,10 @@ extern "C" int pi_estimate_iterations(int digits) {
     return std::clamp(log2_nfft_for(digits), 3, 22) - 2;
 }
 
+extern "C" int pi_benchmark_steps(void) {
+    return pi_benchmark_runs * pi_estimate_iterations(pi_benchmark_digits);
+}
+
 extern "C" double pi_score(int digits, double seconds) {
     return score_for(digits, seconds);
 }

@@ -38,7 +38,7 @@ int pi_estimate_iterations(int digits);
 const char *pi_get_version(void);
 void pi_cleanup(void);
 
-/* ---- For tessary-cli and the tests: not part of the engine's public interface ---- */
+/* ---- For the front ends and the tests: not part of the engine's public interface ---- */
 
 /* The instruction-set path the computation runs on ("baseline", "avx2" or "avx512"), and
  * null or an English note when TESSARY_SIMD asked for a path that is not available here.
@@ -48,6 +48,9 @@ const char *pi_simd_note(void);
 
 /* Size of the five-run benchmark. */
 enum { pi_benchmark_runs = 5, pi_benchmark_digits = 8388608 };
+/* The progress steps the five-run benchmark reports when every run succeeds:
+ * pi_benchmark_runs * pi_estimate_iterations(pi_benchmark_digits). */
+int pi_benchmark_steps(void);
 
 /* The score of `digits` digits computed in `seconds`: the formula every result uses. */
 double pi_score(int digits, double seconds);

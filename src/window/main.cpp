@@ -1,5 +1,7 @@
 #include "window/main.h"
 
+#include "probe/system_rows.h"
+
 #include <gtk/gtk-a11y.h>
 #include <pthread.h>
 
@@ -8,6 +10,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "tessary_version.h"
 
@@ -180,10 +184,6 @@ void set_source(cairo_t *cr, const rgb &colour) {
     cairo_set_source_rgba(cr, colour.red, colour.green, colour.blue, 1.0);
 }
 
-// The benchmark: five computations of 8,388,608 digits.
-constexpr int benchmark_runs = 5;
-constexpr int benchmark_digits = 8388608;
-
 // A run's idle callbacks reach the window after the worker has posted them,
 // possibly after the window was destroyed (another window may keep the
 // application going). They use only the state record, which is never released,
@@ -253,7 +253,7 @@ bool start_run(app_state *state) {
     }
     gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
     gtk_label_set_text(GTK_LABEL(state->time_label), "--");
-    state->total_steps = benchmark_runs * pi_estimate_iterations(benchmark_digits);
+    state->total_steps = pi_benchmark_steps();
     state->last_posted_step = -999; // the first report is always posted
     state->running = 1;
     state->progress = 0.0;
@@ -447,6 +447,10 @@ GtkWidget *build_start_button(app_state *state) {
     return area;
 }
 
+std::string plain_count(long long count) {
+    return std::to_string(count);
+}
+
 // Captions and values of the system panel are each other's labels for assistive technologies.
 void relate_caption(GtkWidget *caption, GtkWidget *value) {
     AtkObject *caption_accessible = gtk_widget_get_accessible(caption);
@@ -495,34 +499,14 @@ GtkWidget *build_system_panel(const system_info *info) {
         return panel;
     }
 
-    // Long model and OS texts are ellipsized so that they never widen the window.
-    auto ellipsize = [](GtkWidget *label) {
-        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
-        gtk_label_set_max_width_chars(GTK_LABEL(label), 40);
-    };
-    GtkBox *box = GTK_BOX(panel);
-    ellipsize(add_system_row(box, "CPU:", info->cpu_model));
-
-    char cores[128];
-    std::snprintf(cores, sizeof cores, "%d cores (%d logical)", info->physical_cores,
-                  info->logical_cores);
-    add_system_row(box, "Cores:", cores);
-
-    if (info->cpu_mhz > 0) {
-        char frequency[64];
-        std::snprintf(frequency, sizeof frequency, "%d MHz", info->cpu_mhz);
-        add_system_row(box, "Frequency:", frequency);
+    for (const system_row &row : system_rows(*info, plain_count)) {
+        GtkWidget *value = add_system_row(GTK_BOX(panel), row.caption, row.value.c_str());
+        // Long model and OS texts are ellipsized so that they never widen the window.
+        if (row.caption == std::string_view("CPU:") || row.caption == std::string_view("OS:")) {
+            gtk_label_set_ellipsize(GTK_LABEL(value), PANGO_ELLIPSIZE_END);
+            gtk_label_set_max_width_chars(GTK_LABEL(value), 40);
+        }
     }
-
-    char memory[64];
-    std::snprintf(memory, sizeof memory, "%lld MB", static_cast<long long>(info->memory_mb));
-    add_system_row(box, "Memory:", memory);
-
-    char os[256];
-    std::snprintf(os, sizeof os, "%s %s", info->os_name, info->kernel_release);
-    ellipsize(add_system_row(box, "OS:", os));
-
-    add_system_row(box, "Architecture:", info->architecture);
     return panel;
 }
 
