@@ -1,5 +1,7 @@
 #include "probe/system_info.h"
 
+#include "probe/text_file.h"
+
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 static_assert(offsetof(system_info, cpu_model) == 0);
 static_assert(offsetof(system_info, physical_cores) == 128);
@@ -25,14 +26,8 @@ static_assert(sizeof(system_info) == 576);
 
 namespace {
 
-struct file_closer {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<std::FILE, file_closer>;
-
-unique_file open_text(const char *path) {
-    return unique_file(path ? std::fopen(path, "r") : nullptr);
-}
+using probe::open_text;
+using probe::unique_file;
 
 // One fgets buffer: a longer line arrives as several pieces, each read as a line.
 constexpr int line_size = 256;
