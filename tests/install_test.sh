@@ -5,36 +5,17 @@
 #   install_test.sh version BUILD SOURCE VERSION
 #                                           the programs, the metainfo and the manual pages
 #                                           carry the project's VERSION
-# `cmake --install` rewrites the build tree's install manifest; the one a real install left
-# there is put back afterwards, so that `make uninstall` still finds it.
 set -euo pipefail
 mode=$1
-build=$2
 source=$3
-
-work=$(mktemp -d)
-manifest=$build/install_manifest.txt
-[ -f "$manifest" ] && cp -p "$manifest" "$work/saved_manifest"
-cleanup() {
-    if [ -f "$work/saved_manifest" ]; then
-        mv -f "$work/saved_manifest" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 fail() {
     echo "install: $*" >&2
     exit 1
 }
 
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
-    cat "$work/install.log" >&2
-    fail "cmake --install failed"
-}
+. "$(dirname "$0")/temporary_install.sh"
+install_into_temporary_prefix "$2"
 
 installed_files() {
     (cd "$prefix" && find . \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort)

@@ -17,31 +17,20 @@ if [ -z "${TESSARY_OWN_SESSION_BUS:-}" ]; then
     exec env TESSARY_OWN_SESSION_BUS=1 dbus-run-session -- "$0" "$@"
 fi
 
-work=$(mktemp -d)
-manifest=$build/install_manifest.txt
-[ -f "$manifest" ] && cp -p "$manifest" "$work/saved_manifest"
-pid=
-cleanup() {
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    fi
-    if [ -f "$work/saved_manifest" ]; then
-        mv -f "$work/saved_manifest" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 fail() {
     echo "window: $*" >&2
     exit 1
 }
 
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+pid=
+temporary_install_cleanup() {
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
+}
+. "$(dirname "$0")/temporary_install.sh"
+install_into_temporary_prefix "$build"
 desktop=$prefix/share/applications/com.tessary.gtk.desktop
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
 [ -n "$wm_class" ] || fail "the desktop entry has no StartupWMClass"
