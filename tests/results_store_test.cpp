@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+extern "C" size_t results_row_size_from_c(void);
+
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 
@@ -248,6 +250,7 @@ TEST_F(ResultsStore, KeepsEveryFieldAndTheWholeReportNewestFirst) {
     EXPECT_EQ(rows[1].id, single.id);
     EXPECT_EQ(rows[2].id, multi.id);
     EXPECT_EQ(rows[3].id, older.id);
+    ASSERT_EQ(results_row_size_from_c(), sizeof(results_row)) << "C sees another layout";
     EXPECT_EQ(std::memcmp(&rows[2], &multi, sizeof multi), 0) << "a field changed on its way";
     EXPECT_EQ(std::memcmp(&rows[1], &single, sizeof single), 0);
     EXPECT_EQ(rows[1].multi_core_measured, 0);
@@ -550,6 +553,10 @@ struct bad_file {
     const char *suffix;                                   // of the name it is moved to
     std::function<void(const std::string &path)> make_at; // writes it
 };
+
+void PrintTo(const bad_file &bad, std::ostream *out) {
+    *out << bad.name;
+}
 
 class ResultsStoreBadFile : public ResultsStore, public ::testing::WithParamInterface<bad_file> {};
 

@@ -75,8 +75,11 @@ void describe(const results_row &result, results_comparison &comparison) {
 
 extern "C" int results_compare(const results_row *result, const results_row *history, size_t count,
                                results_comparison *comparison) {
+    if (comparison == nullptr) {
+        return 0;
+    }
     *comparison = results_comparison{};
-    if (result->success == 0) {
+    if (result == nullptr || result->success == 0 || (history == nullptr && count != 0)) {
         return 0;
     }
     std::vector<double> scores;

@@ -20,11 +20,11 @@ class connection {
   public:
     // Opens `path` with the sqlite3_open_v2 `flags`.
     connection(const std::string &path, int flags);
-    ~connection() { sqlite3_close_v2(db_); }
+    ~connection() { sqlite3_close_v2(handle); }
     connection(const connection &) = delete;
     connection &operator=(const connection &) = delete;
 
-    sqlite3 *get() const { return db_; }
+    sqlite3 *get() const { return handle; }
     // Runs statements that take no parameters and return no rows.
     void execute(const char *sql);
     // The first column of the first row of a statement without parameters.
@@ -35,13 +35,13 @@ class connection {
     [[noreturn]] void fail() const;
 
   private:
-    sqlite3 *db_ = nullptr;
+    sqlite3 *handle = nullptr;
 };
 
 class statement {
   public:
     statement(const connection &db, const char *sql);
-    ~statement() { sqlite3_finalize(stmt_); }
+    ~statement() { sqlite3_finalize(prepared); }
     statement(const statement &) = delete;
     statement &operator=(const statement &) = delete;
 
@@ -61,8 +61,8 @@ class statement {
   private:
     void check_bind(int rc);
 
-    const connection &db_;
-    sqlite3_stmt *stmt_ = nullptr;
+    const connection &owner;
+    sqlite3_stmt *prepared = nullptr;
 };
 
 // BEGIN IMMEDIATE takes the write lock at once, so that a concurrent writer waits in the busy
@@ -77,8 +77,8 @@ class write_transaction {
     void commit();
 
   private:
-    connection &db_;
-    bool open_ = true;
+    connection &owner;
+    bool pending = true;
 };
 
 } // namespace results
