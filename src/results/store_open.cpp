@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -21,7 +22,7 @@ constexpr std::int64_t application_id = 0x54657373;
 
 // A save holds the write lock for milliseconds; waiting this long for it covers any number of
 // front ends finishing at once, and still ends if another program keeps the file locked.
-constexpr int busy_timeout_ms = 10000;
+constexpr std::chrono::milliseconds busy_timeout{10000};
 
 // migrations[v] brings a store from schema v to v + 1, inside one transaction. Published
 // entries never change: a later schema adds an entry.
@@ -189,12 +190,31 @@ void append(std::string &notice, const std::string &line) {
     notice += line;
 }
 
+// The write-ahead log lets readers go on while one process saves; the mode stays with the
+// file. Switching to it needs the file to itself, and SQLite returns at once rather than
+// wait in the busy handler when another process has it open: processes creating the store
+// at once wait here instead. (Some file systems cannot share the log's index: SQLite then
+// keeps its rollback journal, and the busy timeout still serialises the writers.)
+void use_write_ahead_log(connection &db) {
+    const auto give_up = std::chrono::steady_clock::now() + busy_timeout;
+    for (;;) {
+        try {
+            db.execute("PRAGMA journal_mode = WAL");
+            return;
+        } catch (const store_error &) {
+            const bool busy = (sqlite3_errcode(db.get()) & 0xff) == SQLITE_BUSY;
+            if (!busy || std::chrono::steady_clock::now() > give_up) {
+                throw;
+            }
+        }
+        sqlite3_sleep(5);
+    }
+}
+
 // Brings the store to this build's schema. The version is read again inside the write
 // transaction, so that processes opening a new store at once create it exactly once.
 void migrate(connection &db) {
-    // The write-ahead log lets readers go on while one process saves; the mode stays with
-    // the file. Some file systems cannot share its index; the busy timeout still serialises.
-    db.execute("PRAGMA journal_mode = WAL");
+    use_write_ahead_log(db);
     write_transaction transaction(db);
     const std::int64_t schema = db.integer("PRAGMA user_version");
     if (schema >= results_schema_version) {
@@ -213,7 +233,7 @@ std::unique_ptr<connection> connect(const std::string &path, purpose why) {
     const int flags =
         why == purpose::write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
     auto db = std::make_unique<connection>(path, flags);
-    sqlite3_busy_timeout(db->get(), busy_timeout_ms);
+    sqlite3_busy_timeout(db->get(), static_cast<int>(busy_timeout.count()));
     return db;
 }
 
