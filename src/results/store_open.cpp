@@ -252,7 +252,7 @@ opened_store open_store(const std::string &path, purpose why, std::string &notic
     // A file moved aside is followed by a fresh start; a second bad file in a row means
     // something keeps writing there, and we stop rather than move files forever.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        struct stat found;
+        struct stat found {};
         if (stat(path.c_str(), &found) != 0) {
             if (errno != ENOENT) {
                 throw store_error(system_reason("cannot open " + path));
@@ -266,6 +266,7 @@ opened_store open_store(const std::string &path, purpose why, std::string &notic
             check_directory_writable(parent_of(path));
         }
         std::unique_ptr<connection> db = connect(path, why);
+        stat(path.c_str(), &found); // the file examined, known again before it is moved
         const examination state = examine(*db);
         switch (state.kind) {
         case verdict::newer:
