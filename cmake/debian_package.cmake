@@ -22,6 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tessary.org)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The results store keeps every result with SQLite. Named here as well as found by
+# dpkg-shlibdeps, so that the package needs it whichever programs link the store.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= ${SQLITE3_VERSION})")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

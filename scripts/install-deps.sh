@@ -8,7 +8,7 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config
     # libraries
-    libgtk-3-dev libgmp-dev libmpfr-dev libfftw3-dev nlohmann-json3-dev
+    libgtk-3-dev libgmp-dev libmpfr-dev libfftw3-dev nlohmann-json3-dev libsqlite3-dev
     # tests and benchmarks
     libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev clang-tidy
     # GUI tests: X server, input, screenshots, icons and fonts

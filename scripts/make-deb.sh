@@ -21,5 +21,15 @@ package=$(echo "$build"/tessary_*.deb)
     echo "make-deb: cpack made no package in $build" >&2
     exit 1
 }
+# The results store's SQLite: named in debian_package.cmake, found by dpkg-shlibdeps too once
+# a program links the store.
+depends=$(dpkg-deb --field "$package" Depends)
+case $depends in
+*libsqlite3-0*) ;;
+*)
+    echo "make-deb: $package does not depend on libsqlite3-0 (Depends: $depends)" >&2
+    exit 1
+    ;;
+esac
 lintian --fail-on error "$package"
 echo "make-deb: $package"
