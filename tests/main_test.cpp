@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -374,9 +377,6 @@ void expect_panel_look(GtkWidget *panel) {
     expect_colour(panel, "border-top-color", "#3C3C3C");
     EXPECT_EQ(style_number(panel, "border-radius"), 16);
     GtkStyleContext *context = gtk_widget_get_style_context(panel);
-    GtkBorder border;
-    gtk_style_context_get_border(context, gtk_style_context_get_state(context), &border);
-    EXPECT_EQ(border.top, 1) << "a border of half a pixel is drawn one pixel wide";
     GtkBorder padding;
     gtk_style_context_get_padding(context, gtk_style_context_get_state(context), &padding);
     EXPECT_EQ(padding.left, 16);
@@ -400,6 +400,19 @@ TEST_F(MainWindow, StyleSheetIsInstalledForTheScreen) {
     expect_look(window_, "#f5f5f5", nullptr);
     expect_panel_look(results_);
     expect_panel_look(sysinfo_);
+    // A border half a pixel wide: on screen its pixels are half border colour, half grey.
+    for (GtkWidget *panel : {results_, sysinfo_}) {
+        GtkAllocation box;
+        gtk_widget_get_allocation(panel, &box);
+        int edge = -1;
+        EXPECT_TRUE(run_until([&] {
+            g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window(
+                gtk_widget_get_window(panel), box.x, box.y + box.height / 2, 1, 1);
+            edge = shot ? gdk_pixbuf_get_pixels(shot)[0] : -1;
+            return std::abs(edge - (0x3C + 0xD3) / 2) <= 12;
+        })) << gtk_widget_get_name(panel)
+            << " edge " << edge;
+    }
     GtkWidget *score = children(results_)[0];
     GtkWidget *time = children(results_)[1];
     expect_look(score, nullptr, "#000000", 20, PANGO_WEIGHT_BOLD);
@@ -1755,6 +1768,22 @@ TEST_F(MainWindow, ResultsAndSystemValuesAreNamedForScreenReaders) {
     }
 }
 
+// The menu button is the Tab order's second stop: Space on it opens the menu, Escape
+// closes it.
+TEST_F(MainWindow, TabAndSpaceOpenTheMenu) {
+    focus(window_, area_);
+    type_key(window_, GDK_KEY_Tab);
+    ASSERT_TRUE(run_until([&] { return gtk_widget_has_focus(menu_button()); }));
+    type_key(window_, GDK_KEY_space);
+    GtkWidget *menu = nullptr;
+    ASSERT_TRUE(run_until([&] {
+        menu = visible_menu();
+        return menu && gtk_widget_get_mapped(menu);
+    }));
+    type_key(gtk_widget_get_toplevel(menu), GDK_KEY_Escape);
+    EXPECT_TRUE(run_until([] { return visible_menu() == nullptr; }));
+}
+
 // F10 opens the menu with About selected, and Enter opens the dialog.
 TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
     focus(window_, area_);
@@ -1947,9 +1976,12 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     // Runs 1 and 2 took 1 and 2 seconds.
     EXPECT_TRUE(run_until([&] { return subtitle_of(window_) == "Run 3 of 5 \u00b7 0:03"; }))
         << subtitle_of(window_);
-    fake_engine::advance_clock(60); // run 3 goes on without a report: only the clock ticks
+    // Run 3 goes on without a report: only the clock moves the subtitle on, once a second.
+    EXPECT_TRUE(run_until([&] { return subtitle_of(window_) == "Run 3 of 5 \u00b7 0:04"; }))
+        << subtitle_of(window_);
+    fake_engine::advance_clock(60);
     EXPECT_TRUE(run_until([&] {
-        return matches(subtitle_of(window_), "Run 3 of 5 \u00b7 1:0[3-5]");
+        return matches(subtitle_of(window_), "Run 3 of 5 \u00b7 1:0[4-7]");
     })) << subtitle_of(window_);
     fake_engine::release();
     ASSERT_TRUE(run_until([&] { return runs_ended(*state); }));
@@ -1971,27 +2003,33 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->state, state);
     EXPECT_EQ(outcome->runs_done, 5);
-    // Run 3 also lasted while the test waited for the clock, a second or two.
-    const double wall[] = {1, 2, 64, 4, 5};
+    // Run 3 also lasted while the test waited for the clock, two seconds or so.
+    const double wall[] = {1, 2, 63, 4, 5};
     for (int run = 0; run < 5; ++run) {
         SCOPED_TRACE(run + 1);
         EXPECT_EQ(outcome->runs[run].score, 901 + run);
         EXPECT_EQ(outcome->runs[run].time_seconds, 11 + run);
-        EXPECT_NEAR(outcome->run_wall_seconds[run], wall[run], run == 2 ? 1.5 : 0.5);
+        EXPECT_GE(outcome->run_wall_seconds[run], wall[run]);
+        EXPECT_LT(outcome->run_wall_seconds[run], wall[run] + (run == 2 ? 8 : 0.5));
     }
     EXPECT_EQ(heap_records::live(outcome_size), 1);
 
-    // A wrong run ends the benchmark: its check is handed over, and no run after it.
+    // START lets the last outcome go. A wrong run ends the benchmark: its check is
+    // handed over, and no run after it.
     fake_engine::set_script(
         {.runs = {good_run(900, 10), wrong_run(77, "Computed digits of pi are wrong from digit "
-                                                   "77: the machine made an arithmetic error")}});
+                                                   "77: the machine made an arithmetic error")},
+         .hold = true});
     click_at(area_, 200, 80);
+    ASSERT_TRUE(run_until([] { return fake_engine::started() == 1; }));
+    EXPECT_EQ(state->outcome, nullptr);
+    fake_engine::release();
     ASSERT_TRUE(run_until(
         [&] { return fake_engine::finished() == 1 && runs_ended(*state) && state->outcome; }));
     EXPECT_EQ(state->outcome->runs_done, 2);
     EXPECT_EQ(state->outcome->checks[1].first_wrong_digit, 77);
     EXPECT_EQ(state->outcome->runs[2].digits, 0) << "run 3 never started";
-    EXPECT_EQ(heap_records::live(outcome_size), 1) << "the last outcome is let go at START";
+    EXPECT_EQ(heap_records::live(outcome_size), 1) << "the last outcome was freed";
 }
 
 // --- The window in light and dark themes, measured from its pixels ---
@@ -2165,6 +2203,99 @@ TEST_F(MainWindow, FocusOutlineStandsOutInLightAndDarkThemes) {
         // A dashed outline, Adwaita's style, covers about half of the gap's 316 pixels.
         EXPECT_GE(standing_out, 120);
     }
+}
+
+// --- Numbers in the user's locale ---
+
+// A German locale: the system's, or one that localedef makes in a directory of this
+// process's own, removed at exit. The name is empty when neither can be had.
+struct german_locale {
+    std::string name;
+    std::filesystem::path directory;
+    ~german_locale() {
+        if (!directory.empty()) {
+            std::filesystem::remove_all(directory);
+        }
+    }
+};
+
+german_locale find_or_make_german_locale() {
+    for (const char *name : {"de_DE.UTF-8", "de_DE.utf8"}) {
+        if (std::setlocale(LC_ALL, name)) {
+            std::setlocale(LC_ALL, "C");
+            return {name, {}};
+        }
+    }
+    g_autofree char *directory = g_dir_make_tmp("tessary-locale-XXXXXX", nullptr);
+    if (!directory) {
+        return {};
+    }
+    // glibc looks the locale up under its normalised name.
+    const std::string command =
+        std::string("localedef -i de_DE -f UTF-8 '") + directory + "/de_DE.utf8' >/dev/null 2>&1";
+    [[maybe_unused]] const int status = std::system(command.c_str()); // warnings exit 1
+    g_setenv("LOCPATH", directory, TRUE);
+    const bool made = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    std::setlocale(LC_ALL, "C");
+    return {made ? "de_DE.UTF-8" : "", directory};
+}
+
+const std::string &german() {
+    static const german_locale locale = find_or_make_german_locale();
+    return locale.name;
+}
+
+// The process in a locale while it lives; back to C after.
+class scoped_locale {
+  public:
+    explicit scoped_locale(const std::string &name) { std::setlocale(LC_ALL, name.c_str()); }
+    ~scoped_locale() { std::setlocale(LC_ALL, "C"); }
+};
+
+// In German every number in the window is German: the score and the time, the tooltips,
+// the system panel, a failure's message and START's description. The C locale's texts are
+// those that the other tests check.
+TEST_F(StartButton, NumbersFollowTheLocale) {
+    if (german().empty()) {
+        GTEST_SKIP() << "SKIPPED: no German locale, and localedef (package locales) made none";
+    }
+    scoped_locale in_german(german());
+
+    run_benchmark(succeeding(1234567, 25.645));
+    EXPECT_EQ(label_text(state_.score_label), "1.234.567");
+    EXPECT_EQ(time_text(), "25,645 sec");
+
+    app_state panel_state{};
+    GtkWidget *results = GTK_WIDGET(g_object_ref_sink(build_results_panel(&panel_state)));
+    g_autofree char *tooltip = gtk_widget_get_tooltip_text(panel_state.score_label);
+    EXPECT_NE(std::string(tooltip).find("(8.388.608)"), std::string::npos) << tooltip;
+    g_object_unref(results);
+
+    system_info info{};
+    info.valid = 1;
+    info.physical_cores = 8;
+    info.logical_cores = 16;
+    info.cpu_mhz = 3800;
+    info.memory_mb = 32011;
+    GtkWidget *panel = GTK_WIDGET(g_object_ref_sink(build_system_panel(&info)));
+    strings values;
+    for (GtkWidget *row : children(panel)) {
+        values.push_back(label_text(children(row)[1]));
+    }
+    EXPECT_EQ(values, (strings{"", "8 cores (16 logical)", "3.800 MHz", "32.011 MB", " ", ""}));
+    g_object_unref(panel);
+
+    run_benchmark(
+        {.runs = {wrong_run(5731204, "Computed digits of pi are wrong from digit "
+                                     "5,731,204: the machine made an arithmetic error")}});
+    ASSERT_NE(state_.failure_dialog, nullptr);
+    g_autofree char *secondary = nullptr;
+    g_object_get(state_.failure_dialog, "secondary-text", &secondary, nullptr);
+    EXPECT_STREQ(secondary, "Benchmark run 1 computed wrong digits of pi from digit 5.731.204: "
+                            "the machine made an arithmetic error");
+    const std::string description =
+        atk_object_get_description(gtk_widget_get_accessible(state_.drawing_area));
+    EXPECT_EQ(description.find("Computes 8.388.608 digits"), 0u) << description;
 }
 
 } // namespace
