@@ -1850,6 +1850,17 @@ std::string subtitle_of(GtkWidget *window) {
     return subtitle ? subtitle : "";
 }
 
+// The seconds since START that the subtitle shows during run `run`, or -1.
+int seconds_in_run(GtkWidget *window, int run) {
+    static const std::regex progress("Run ([1-5]) of 5 \u00b7 ([0-9]+):([0-9]{2})");
+    const std::string subtitle = subtitle_of(window);
+    std::smatch parts;
+    if (!std::regex_match(subtitle, parts, progress) || std::stoi(parts[1]) != run) {
+        return -1;
+    }
+    return std::stoi(parts[2]) * 60 + std::stoi(parts[3]);
+}
+
 pi_result failed_run(const char *message) {
     pi_result result{};
     result.digits = 8388608;
@@ -1973,16 +1984,19 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     click_at(area_, 200, 80);
     app_state *state = running_state();
     ASSERT_NE(state, nullptr);
-    // Runs 1 and 2 took 1 and 2 seconds.
-    EXPECT_TRUE(run_until([&] { return subtitle_of(window_) == "Run 3 of 5 \u00b7 0:03"; }))
+    // Runs 1 and 2 took 1 and 2 seconds, and the machine a moment.
+    int seconds = -1;
+    EXPECT_TRUE(run_until([&] { return (seconds = seconds_in_run(window_, 3)) >= 3; }))
         << subtitle_of(window_);
-    // Run 3 goes on without a report: only the clock moves the subtitle on, once a second.
-    EXPECT_TRUE(run_until([&] { return subtitle_of(window_) == "Run 3 of 5 \u00b7 0:04"; }))
+    EXPECT_LT(seconds, 10);
+    // Run 3 goes on without a report: only the clock moves the subtitle on.
+    const int before = seconds;
+    EXPECT_TRUE(run_until([&] { return (seconds = seconds_in_run(window_, 3)) > before; }))
         << subtitle_of(window_);
     fake_engine::advance_clock(60);
-    EXPECT_TRUE(run_until([&] {
-        return matches(subtitle_of(window_), "Run 3 of 5 \u00b7 1:0[4-7]");
-    })) << subtitle_of(window_);
+    const int ticked = seconds;
+    EXPECT_TRUE(run_until([&] { return seconds_in_run(window_, 3) >= ticked + 60; }))
+        << subtitle_of(window_);
     fake_engine::release();
     ASSERT_TRUE(run_until([&] { return runs_ended(*state); }));
 
@@ -2003,14 +2017,14 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->state, state);
     EXPECT_EQ(outcome->runs_done, 5);
-    // Run 3 also lasted while the test waited for the clock, two seconds or so.
+    // Run 3 also lasted while the test waited for the clock, a few seconds.
     const double wall[] = {1, 2, 63, 4, 5};
     for (int run = 0; run < 5; ++run) {
         SCOPED_TRACE(run + 1);
         EXPECT_EQ(outcome->runs[run].score, 901 + run);
         EXPECT_EQ(outcome->runs[run].time_seconds, 11 + run);
         EXPECT_GE(outcome->run_wall_seconds[run], wall[run]);
-        EXPECT_LT(outcome->run_wall_seconds[run], wall[run] + (run == 2 ? 8 : 0.5));
+        EXPECT_LT(outcome->run_wall_seconds[run], wall[run] + (run == 2 ? 30 : 0.9));
     }
     EXPECT_EQ(heap_records::live(outcome_size), 1);
 
@@ -2070,35 +2084,28 @@ struct text_contrast {
     double background_luminance = 0;
 };
 
-text_contrast measure_text(GtkWidget *toplevel, GtkWidget *text) {
-    const int width = gtk_widget_get_allocated_width(toplevel);
-    const int height = gtk_widget_get_allocated_height(toplevel);
-    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_t *cr = cairo_create(surface);
-    gtk_widget_draw(toplevel, cr);
-    cairo_destroy(cr);
-    g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_surface(surface, 0, 0, width, height);
-    cairo_surface_destroy(surface);
-
+text_contrast measure_text(GtkWidget *text) {
     int x0 = 0;
     int y0 = 0;
-    gtk_widget_translate_coordinates(text, toplevel, 0, 0, &x0, &y0);
+    gtk_widget_translate_coordinates(text, gtk_widget_get_toplevel(text), 0, 0, &x0, &y0);
     const int w = gtk_widget_get_allocated_width(text);
     const int h = gtk_widget_get_allocated_height(text);
+    g_autoptr(GdkPixbuf) shot =
+        gdk_pixbuf_get_from_window(gtk_widget_get_window(text), x0, y0, w, h);
+    text_contrast found;
+    if (!shot) {
+        return found;
+    }
     const guchar *pixels = gdk_pixbuf_get_pixels(shot);
     const int stride = gdk_pixbuf_get_rowstride(shot);
     const int channels = gdk_pixbuf_get_n_channels(shot);
-    auto at = [&](int x, int y) { return pixels + (y0 + y) * stride + (x0 + x) * channels; };
+    auto at = [&](int x, int y) { return pixels + y * stride + x * channels; };
     std::map<uint32_t, int> counts;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const guchar *p = at(x, y);
             ++counts[p[0] << 16 | p[1] << 8 | p[2]];
         }
-    }
-    text_contrast found;
-    if (counts.empty()) {
-        return found;
     }
     const uint32_t common = std::max_element(counts.begin(), counts.end(), [](auto &a, auto &b) {
                                 return a.second < b.second;
@@ -2118,19 +2125,35 @@ text_contrast measure_text(GtkWidget *toplevel, GtkWidget *text) {
 // Measures the About dialog's two texts once it is up, then presses OK.
 struct about_contrast {
     std::vector<text_contrast> texts;
+    GtkWidget *dialog = nullptr;
+    bool drawn = false; // a new window shows what was on screen before until it is drawn
     bool done = false;
 };
 
 gboolean measure_about_dialog(gpointer data) {
     auto *seen = static_cast<about_contrast *>(data);
     GtkWidget *dialog = visible_message_dialog();
-    if (!dialog || !gtk_widget_get_mapped(dialog)) {
+    if (!dialog) {
         return G_SOURCE_CONTINUE;
     }
+    if (dialog != seen->dialog) {
+        seen->dialog = dialog;
+        g_signal_connect_after(dialog, "draw",
+                               G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer data) {
+                                   static_cast<about_contrast *>(data)->drawn = true;
+                                   return FALSE;
+                               }),
+                               seen);
+        gtk_widget_queue_draw(dialog); // it may have been drawn before this poll
+    }
+    if (!seen->drawn) {
+        return G_SOURCE_CONTINUE;
+    }
+    gdk_display_sync(gdk_display_get_default());
     GtkWidget *area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
     for (GtkWidget *label : children(area)) {
         if (gtk_widget_get_visible(label)) {
-            seen->texts.push_back(measure_text(dialog, label));
+            seen->texts.push_back(measure_text(label));
         }
     }
     seen->done = true;
