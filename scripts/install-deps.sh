@@ -14,6 +14,8 @@ packages=(
     # GUI tests: X server, input, screenshots, icons and fonts
     xvfb xauth xdotool x11-utils imagemagick adwaita-icon-theme librsvg2-common
     fonts-dejavu-core dbus-daemon
+    # the window's numbers in a German locale, made by localedef
+    locales
     # installation: manual page generator and reader, desktop entry and AppStream validators
     help2man man-db desktop-file-utils appstream
     # the engine and tessary-cli built for arm64 and run under qemu-user

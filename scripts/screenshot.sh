@@ -4,7 +4,9 @@
 # With --after-run it first presses START and waits for the benchmark to finish (minutes);
 # with --running it captures ten seconds into the run instead. With --keyboard the window
 # is used from the keyboard only: Tab shows the focus outline and Space presses START.
-#   screenshot.sh [--keyboard] [--after-run | --running] TESSARY OUTPUT.png
+# --about opens the About dialog from the keyboard (F10, Enter); --dark uses the theme's
+# dark variant. Dialogs the program shows are captured beside the window.
+#   screenshot.sh [--keyboard] [--dark] [--about | --after-run | --running] TESSARY OUTPUT.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -15,11 +17,14 @@ shift
 after_run=0
 running=0
 keyboard=0
+about=0
 while [ $# -gt 0 ]; do
     case $1 in
     --after-run) after_run=1 ;;
     --running) running=1 ;;
     --keyboard) keyboard=1 ;;
+    --about) about=1 ;;
+    --dark) export GTK_THEME=Adwaita:dark ;;
     --*) echo "screenshot: unknown option $1" >&2; exit 2 ;;
     *) break ;;
     esac
@@ -44,7 +49,8 @@ sleep 1 # let the first frames arrive
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 
 if [ "$keyboard" -eq 1 ]; then
-    xdotool windowfocus --sync "$window" key Tab
+    # Tab goes on to the menu button and back to START, which then shows its outline.
+    xdotool windowfocus --sync "$window" key Tab Tab
     sleep 0.5
 fi
 
@@ -60,7 +66,12 @@ press_start() {
     xdotool mousemove --window "$window" $((x + width / 2)) $((y + height / 2)) click 1
 }
 
-if [ "$running" -eq 1 ]; then
+if [ "$about" -eq 1 ]; then
+    xdotool windowfocus --sync "$window" key F10
+    sleep 0.5
+    xdotool key Return
+    sleep 1
+elif [ "$running" -eq 1 ]; then
     press_start
     sleep 10
 elif [ "$after_run" -eq 1 ]; then
@@ -75,5 +86,28 @@ elif [ "$after_run" -eq 1 ]; then
     done
     sleep 1
 fi
-import -window "$window" -strip "$output"
-echo "screenshot: $(identify -format '%wx%h' "$output") window saved to $output"
+# The window alone, or with the program's other windows (dialogs) beside it. Each is moved
+# clear of the others first: a covered part of a window has no picture.
+mapfile -t others < <(xdotool search --onlyvisible --pid "$pid" | grep -vx "$window")
+if [ "${#others[@]}" -eq 0 ]; then
+    import -window "$window" -strip "$output"
+else
+    xdotool windowmove --sync "$window" 0 0
+    eval "$(xdotool getwindowgeometry --shell "$window")" # WIDTH
+    right=$WIDTH
+    parts=("$scratch")
+    for i in "${!others[@]}"; do
+        xdotool windowmove --sync "${others[$i]}" $((right + 10)) 0
+        eval "$(xdotool getwindowgeometry --shell "${others[$i]}")"
+        right=$((right + 10 + WIDTH))
+        parts+=(-size 10x1 xc:'#d0d0d0' "$scratch.$i.png")
+    done
+    sleep 1
+    import -window "$window" "$scratch"
+    for i in "${!others[@]}"; do
+        import -window "${others[$i]}" "$scratch.$i.png"
+    done
+    convert -background '#d0d0d0' "${parts[@]}" +append -strip "$output"
+    rm -f "$scratch".*.png
+fi
+echo "screenshot: $(identify -format '%wx%h' "$output") saved to $output"

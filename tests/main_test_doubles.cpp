@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <gtk/gtk.h>
 #include <map>
 #include <mutex>
 #include <pthread.h>
 
-// --- The engine: the benchmark reports its scripted steps at once ---
+// --- The engine: the real benchmark over scripted runs ---
 
 namespace {
 
@@ -18,7 +20,13 @@ fake_engine::script current_script;
 bool released = false;
 int started_count = 0;
 int finished_count = 0;
+int runs_played = 0;
 fake_engine::call latest_call{};
+std::atomic<gint64> clock_skew{0}; // microseconds
+
+void wait_for_release(std::unique_lock<std::mutex> &lock) {
+    engine_released.wait(lock, [] { return released; });
+}
 
 } // namespace
 
@@ -55,33 +63,99 @@ call last_call() {
     return latest_call;
 }
 
+void advance_clock(double seconds) {
+    clock_skew += static_cast<gint64>(seconds * G_USEC_PER_SEC);
+}
+
 } // namespace fake_engine
 
-extern "C" void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback,
-                                  void *user_data) {
-    std::memset(result, 0, sizeof *result);
-    fake_engine::script script;
+extern "C" void __real_pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback,
+                                              void *user_data, pi_driver driver, pi_result *runs,
+                                              pi_check *checks);
+
+extern "C" void __wrap_pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback,
+                                              void *user_data, pi_driver driver, pi_result *runs,
+                                              pi_check *checks) {
     {
         std::unique_lock lock(engine_mutex);
         ++started_count;
+        runs_played = 0;
         latest_call = {result, user_data, std::this_thread::get_id()};
-        script = current_script;
-        if (script.hold) {
-            engine_released.wait(lock, [] { return released; });
+        if (current_script.hold) {
+            wait_for_release(lock);
         }
     }
-    for (int step : script.steps) {
-        callback(step, 0, user_data, 0.0);
-    }
-    *result = script.result;
+    __real_pi_calculate_5x8m_with(result, callback, user_data, driver, runs, checks);
     std::lock_guard lock(engine_mutex);
     ++finished_count;
 }
 
-// The real engine's step count of the benchmark (checked in the engine's own tests).
-extern "C" int pi_benchmark_steps(void) {
-    return 95;
+extern "C" void __wrap_pi_calculate_checked(int, pi_result *result, pi_progress_callback callback,
+                                            void *user_data, pi_check *check) {
+    fake_engine::run_script run;
+    {
+        std::unique_lock lock(engine_mutex);
+        const int index = runs_played++;
+        if (index < static_cast<int>(current_script.runs.size())) {
+            run = current_script.runs[index];
+        } else {
+            std::snprintf(run.result.error_message, sizeof run.result.error_message,
+                          "Memory allocation failed");
+        }
+        if (current_script.hold_in_run == index + 1) {
+            wait_for_release(lock);
+        }
+    }
+    for (int step = 1; step <= run.steps; ++step) {
+        if (callback) {
+            callback(step, 0, user_data, 0.0);
+        }
+    }
+    fake_engine::advance_clock(run.wall_seconds);
+    *result = run.result;
+    *check = run.check;
 }
+
+extern "C" gint64 __real_g_get_monotonic_time(void);
+
+extern "C" gint64 __wrap_g_get_monotonic_time(void) {
+    return __real_g_get_monotonic_time() + clock_skew;
+}
+
+// --- Style sheets: each one loaded is kept ---
+
+namespace {
+std::mutex sheets_mutex;
+std::vector<std::string> sheets;
+} // namespace
+
+extern "C" gboolean __real_gtk_css_provider_load_from_data(GtkCssProvider *provider,
+                                                           const gchar *data, gssize length,
+                                                           GError **error);
+
+extern "C" gboolean __wrap_gtk_css_provider_load_from_data(GtkCssProvider *provider,
+                                                           const gchar *data, gssize length,
+                                                           GError **error) {
+    {
+        std::lock_guard lock(sheets_mutex);
+        sheets.emplace_back(data, length < 0 ? std::strlen(data) : static_cast<size_t>(length));
+    }
+    return __real_gtk_css_provider_load_from_data(provider, data, length, error);
+}
+
+namespace style_sheets {
+
+void reset() {
+    std::lock_guard lock(sheets_mutex);
+    sheets.clear();
+}
+
+std::vector<std::string> loaded() {
+    std::lock_guard lock(sheets_mutex);
+    return sheets;
+}
+
+} // namespace style_sheets
 
 // --- malloc and free: every block is remembered until it is freed ---
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <string_view>
 
@@ -24,8 +25,15 @@ static_assert(offsetof(app_state, last_posted_step) == offsetof(app_state, total
 static_assert(offsetof(app_state, result) == offsetof(app_state, last_posted_step) + 4);
 static_assert(offsetof(app_state, sysinfo) == offsetof(app_state, result) + sizeof(pi_result));
 static_assert(offsetof(progress_update, step) == sizeof(app_state *));
+// Fields added since follow the probe's record.
+static_assert(offsetof(app_state, header_bar) >=
+              offsetof(app_state, sysinfo) + sizeof(system_info));
 
-extern "C" const char tessary_style_sheet[] =
+namespace {
+
+// Rules 2, 5 and 6 match no widget of the window; they belong to the sheet all the same.
+// Dialogs are left to the theme, so that they read well in light and dark ones alike.
+constexpr char style_sheet[] =
     "window {  background-color: #f5f5f5;}"
     "#title {  font-size: 32px;  font-weight: bold;  color: #2c3e50;  padding: 20px;}"
     "#results-box {  background-color: #D3D3D3;  border: 0.5px solid #3C3C3C;  "
@@ -38,31 +46,89 @@ extern "C" const char tessary_style_sheet[] =
     "border-radius: 16px;  padding: 16px;}"
     ".sysinfo-row {  font-size: 12px;  color: #000000;}"
     ".sysinfo-label {  font-weight: 600;  color: #808080;}"
-    ".sysinfo-value {  font-family: 'Courier New', monospace;}"
-    "messagedialog {  background-color: #f5f5f5;}";
-
-namespace {
+    ".sysinfo-value {  font-family: 'Courier New', monospace;}";
 
 constexpr int window_width = 400;
 constexpr int window_height = 510;
 constexpr char icon_path[] = "/com/tessary/gtk/icon.png";
 constexpr char empty_score_markup[] = "<span size='xx-large' weight='bold'>--</span>";
-constexpr char score_tooltip[] =
-    "Higher is faster. The mean score of the five runs, each computed from the digits of pi "
-    "it produced (8,388,608) and the processor time it took.";
 constexpr char time_tooltip[] =
     "Processor time of the five runs together, in seconds. It counts only the time the "
     "processor spent on the benchmark, so it can be less than the time on a clock.";
 constexpr char start_button_name[] = "Start benchmark";
-constexpr char start_button_description[] =
-    "Computes 8,388,608 digits of pi five times, then shows the score and the processor time. "
-    "Takes a minute or more.";
 constexpr char about_details[] = "A cross-platform Pi calculation benchmark\n"
                                  "\n"
                                  "Version " TESSARY_VERSION "\n"
                                  "Copyright \u00a9 2026 the Tessary developers\n"
                                  "\n"
                                  "https://tessary.org";
+
+// --- Numbers and times as the user's locale writes them ---
+
+// Grouped in thousands with the locale's separator; the C locale does not group.
+std::string grouped_count(long long count) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%'lld", count);
+    return text;
+}
+
+// With the locale's decimal point and grouping.
+std::string grouped_decimal(double value, int decimals) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%'.*f", decimals, value);
+    return text;
+}
+
+// The engine's English messages group their counts with commas ("from digit 5,731,204");
+// the window writes them as it writes every other number.
+std::string with_local_counts(std::string_view message) {
+    static const std::regex comma_grouped(R"(\b\d{1,3}(,\d{3}){1,5}\b)");
+    const std::string text(message);
+    std::string local;
+    auto copied = text.cbegin();
+    for (std::sregex_iterator match(text.begin(), text.end(), comma_grouped), end; match != end;
+         ++match) {
+        std::string digits = match->str();
+        std::erase(digits, ',');
+        local.append(copied, (*match)[0].first);
+        local += grouped_count(std::stoll(digits));
+        copied = (*match)[0].second;
+    }
+    local.append(copied, text.cend());
+    return local;
+}
+
+std::string score_tooltip() {
+    return "Higher is faster. The mean score of the five runs, each computed from the digits of "
+           "pi it produced (" +
+           grouped_count(pi_benchmark_digits) + ") and the processor time it took.";
+}
+
+std::string start_button_description() {
+    return "Computes " + grouped_count(pi_benchmark_digits) +
+           " digits of pi five times, then shows the score and the processor time. Takes a "
+           "minute or more.";
+}
+
+// "0:14", or "1:02:03" from an hour on.
+std::string elapsed_text(gint64 microseconds) {
+    const long long seconds = microseconds / G_USEC_PER_SEC;
+    char text[32];
+    if (seconds < 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
+    }
+    return text;
+}
+
+// The clock time now, as the locale writes it ("14:32:05").
+std::string time_of_day() {
+    g_autoptr(GDateTime) now = g_date_time_new_now_local();
+    g_autofree char *text = g_date_time_format(now, "%X");
+    return text ? text : "";
+}
 
 // Every box in the window stacks its children at their requested sizes.
 void pack(GtkWidget *box, GtkWidget *child, guint padding = 0) {
@@ -80,11 +146,11 @@ void set_margins(GtkWidget *widget, int start, int end, int top, int bottom) {
     gtk_widget_set_margin_bottom(widget, bottom);
 }
 
-// The sheet applies to every window of the screen. The About dialog's node is
-// "messagedialog", which the "window" rule does not reach: it has a rule of its own.
+// The sheet applies to every window of the screen. Dialogs' nodes ("messagedialog") are
+// not "window": they keep the theme's colours.
 void install_style_sheet() {
     g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(provider, tessary_style_sheet, -1, nullptr);
+    gtk_css_provider_load_from_data(provider, style_sheet, -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
                                               GTK_STYLE_PROVIDER(provider),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -107,10 +173,14 @@ GtkWidget *build_header_bar(app_state *state) {
     GtkWidget *header = gtk_header_bar_new();
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header), TRUE);
     gtk_header_bar_set_title(GTK_HEADER_BAR(header), "Tessary");
+    // The subtitle's line is kept free when empty, so a subtitle changes no size.
+    gtk_header_bar_set_has_subtitle(GTK_HEADER_BAR(header), TRUE);
+    state->header_bar = header;
 
+    // Named and in the Tab order, so that keyboard and screen-reader users reach the menu.
     state->menu_button = gtk_button_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_BUTTON);
     gtk_widget_set_tooltip_text(state->menu_button, "Menu");
-    gtk_widget_set_can_focus(state->menu_button, FALSE);
+    atk_object_set_name(gtk_widget_get_accessible(state->menu_button), "Menu");
     g_signal_connect(state->menu_button, "clicked", G_CALLBACK(on_menu_button_clicked), state);
     gtk_header_bar_pack_end(GTK_HEADER_BAR(header), state->menu_button);
     return header;
@@ -187,19 +257,27 @@ void set_source(cairo_t *cr, const rgb &colour) {
 // A run's idle callbacks reach the window after the worker has posted them,
 // possibly after the window was destroyed (another window may keep the
 // application going). They use only the state record, which is never released,
-// and these three widgets, which a run therefore keeps referenced until its
+// and these four widgets, which a run therefore keeps referenced until its
 // result has been shown. Progress updates are posted before the result, at the
 // same priority, so they all run while the references are still held.
 void hold_run_widgets(const app_state *state) {
     g_object_ref(state->drawing_area);
     g_object_ref(state->score_label);
     g_object_ref(state->time_label);
+    g_object_ref(state->header_bar);
 }
 
 void release_run_widgets(const app_state *state) {
     g_object_unref(state->drawing_area);
     g_object_unref(state->score_label);
     g_object_unref(state->time_label);
+    g_object_unref(state->header_bar);
+}
+
+// False once the window of the run has been destroyed: its header bar and
+// dialogs are then left alone.
+bool has_window(const app_state *state) {
+    return gtk_widget_is_toplevel(gtk_widget_get_toplevel(state->drawing_area));
 }
 
 // step - last as a signed 32-bit difference, wrapping instead of overflowing.
@@ -224,24 +302,127 @@ bool start_worker(app_state *state) {
     return true;
 }
 
-// What a screen reader says about the button: what it does, or how far the run has got.
-void describe_run(const app_state *state) {
-    AtkObject *accessible = gtk_widget_get_accessible(state->drawing_area);
-    if (!state->running) {
-        atk_object_set_description(accessible, start_button_description);
+void describe_start_button(const app_state *state, const std::string &description) {
+    atk_object_set_description(gtk_widget_get_accessible(state->drawing_area), description.c_str());
+}
+
+// How far the running benchmark has got, in the header bar ("Run 2 of 5 · 0:14")
+// and in words for screen readers.
+void show_run_progress(const app_state *state) {
+    if (!state->running || !has_window(state)) {
         return;
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "Benchmark running: %d%% done",
-                  static_cast<int>(state->progress * 100));
-    atk_object_set_description(accessible, text);
+    const std::string run = std::to_string(state->current_run);
+    const std::string runs = std::to_string(pi_benchmark_runs);
+    const std::string elapsed = elapsed_text(g_get_monotonic_time() - state->run_started_at);
+    const std::string subtitle = "Run " + run + " of " + runs + " \u00b7 " + elapsed;
+    gtk_header_bar_set_subtitle(GTK_HEADER_BAR(state->header_bar), subtitle.c_str());
+    describe_start_button(
+        state, "Benchmark running: run " + run + " of " + runs + ", " + elapsed + " elapsed, " +
+                   std::to_string(static_cast<int>(state->progress * 100)) + "% done");
+}
+
+gboolean on_clock_tick(gpointer state);
+
+// The run's clock shows each whole second since START, between progress reports too:
+// each tick is set for the next second, so the clock neither drifts nor skips.
+void schedule_clock_tick(app_state *state) {
+    const gint64 elapsed_ms = (g_get_monotonic_time() - state->run_started_at) / 1000;
+    state->clock_source = g_timeout_add(1000 - elapsed_ms % 1000, on_clock_tick, state);
+}
+
+gboolean on_clock_tick(gpointer data) {
+    auto *state = static_cast<app_state *>(data);
+    show_run_progress(state);
+    schedule_clock_tick(state);
+    return G_SOURCE_REMOVE;
+}
+
+void stop_clock(app_state *state) {
+    if (state->clock_source != 0) {
+        g_source_remove(state->clock_source);
+        state->clock_source = 0;
+    }
+}
+
+// The engine's account of a failed benchmark, then each run that failed for a reason of
+// its own: a run without its memory, say. The wrong run's reason is the account itself.
+std::string failure_text(const pi_result &result, const benchmark_outcome *outcome) {
+    std::string text = result.error_message[0] != '\0' ? with_local_counts(result.error_message)
+                                                       : "The benchmark failed.";
+    for (int i = 0; outcome && i < outcome->runs_done; ++i) {
+        const pi_result &run = outcome->runs[i];
+        if (!run.success && run.error_message[0] != '\0' &&
+            outcome->checks[i].first_wrong_digit == 0) {
+            text += "\nRun " + std::to_string(i + 1) + ": " + with_local_counts(run.error_message);
+        }
+    }
+    return text;
+}
+
+// Whoever started the program from a terminal, or reads the session's journal, sees the
+// reasons as well, one line each.
+void print_failure(const std::string &reasons) {
+    std::string_view rest = reasons;
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        g_printerr("tessary: %.*s\n", static_cast<int>(end), rest.data());
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+}
+
+// A message that a screen reader announces (its role is "alert"), beside the window, so
+// that it stays until it is closed or the next run starts.
+void show_failure_dialog(app_state *state, const std::string &reasons) {
+    GtkWidget *dialog =
+        gtk_message_dialog_new(GTK_WINDOW(state->window), GTK_DIALOG_DESTROY_WITH_PARENT,
+                               GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "The benchmark failed");
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", reasons.c_str());
+    g_signal_connect_swapped(dialog, "response", G_CALLBACK(gtk_widget_destroy), dialog);
+    state->failure_dialog = dialog;
+    g_object_add_weak_pointer(G_OBJECT(dialog),
+                              reinterpret_cast<gpointer *>(&state->failure_dialog));
+    gtk_widget_show(dialog);
+}
+
+// When the benchmark ended, in the header bar, so that a finished run and a failed one
+// both differ from a window that never ran; a failure's reasons also in a dialog, on
+// standard error and, until the next run, in the button's description.
+void show_run_end(app_state *state) {
+    const bool failed = !state->result.success;
+    const std::string reasons = failed ? failure_text(state->result, state->outcome) : "";
+    if (failed) {
+        print_failure(reasons);
+    }
+    if (!has_window(state)) {
+        return;
+    }
+    const std::string when = time_of_day();
+    gtk_header_bar_set_subtitle(GTK_HEADER_BAR(state->header_bar),
+                                ((failed ? "Failed at " : "Finished at ") + when).c_str());
+    describe_start_button(state,
+                          start_button_description() +
+                              (failed ? " The last benchmark failed at " + when + ": " + reasons
+                                      : " The last benchmark finished at " + when + "."));
+    if (failed) {
+        show_failure_dialog(state, reasons);
+    }
 }
 
 // Called when a run starts or ends: the button is busy exactly while a run goes.
 void announce_run(const app_state *state) {
     atk_object_notify_state_change(gtk_widget_get_accessible(state->drawing_area), ATK_STATE_BUSY,
                                    state->running);
-    describe_run(state);
+    show_run_progress(state);
+}
+
+// What the last benchmark left: its message and its runs. Gone at the next START.
+void forget_last_benchmark(app_state *state) {
+    if (state->failure_dialog) {
+        gtk_widget_destroy(state->failure_dialog);
+    }
+    std::free(state->outcome);
+    state->outcome = nullptr;
 }
 
 // Starts a benchmark unless one is running: the result labels back to "--", the
@@ -251,23 +432,29 @@ bool start_run(app_state *state) {
     if (state->running) {
         return false;
     }
+    forget_last_benchmark(state);
     gtk_label_set_markup(GTK_LABEL(state->score_label), empty_score_markup);
     gtk_label_set_text(GTK_LABEL(state->time_label), "--");
     state->total_steps = pi_benchmark_steps();
     state->last_posted_step = -999; // the first report is always posted
     state->running = 1;
     state->progress = 0.0;
+    state->current_run = 1;
+    state->run_started_at = g_get_monotonic_time();
     gtk_widget_queue_draw(state->drawing_area);
 
     hold_run_widgets(state);
     if (!start_worker(state)) {
-        // No worker, no result to wait for: back to idle at once.
+        // No worker, no result to wait for: back to idle at once, as before any run.
         release_run_widgets(state);
         state->running = 0;
         gtk_widget_queue_draw(state->drawing_area);
+        gtk_header_bar_set_subtitle(GTK_HEADER_BAR(state->header_bar), nullptr);
+        describe_start_button(state, start_button_description());
         return false;
     }
     announce_run(state);
+    schedule_clock_tick(state);
     return true;
 }
 
@@ -288,25 +475,56 @@ bool is_activation_key(const GdkEventKey *event) {
     }
 }
 
-// The theme's focus outline (colour, width, solid, dashed or dotted), drawn as a
-// circle in the gap of 2 between the disc and the ring, so that it touches neither.
-void draw_focus_ring(cairo_t *cr, GtkWidget *widget, const button_geometry &g) {
+// WCAG's relative luminance of an sRGB colour.
+double luminance(const rgb &colour) {
+    auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.red) + 0.7152 * linear(colour.green) +
+           0.0722 * linear(colour.blue);
+}
+
+double contrast(const rgb &a, const rgb &b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The focus outline's colour: the theme's, where it shows at least 3:1 against all it
+// touches (the background, the disc, the ring's track while running); otherwise navy,
+// which does against every look of the button. The window keeps its light colours in
+// every theme, so a dark theme's light outline, or a faint one, would hardly show.
+rgb focus_colour(const GdkRGBA &theme, const rgb &disc, bool running) {
+    const rgb on_background = {
+        theme.red * theme.alpha + background_colour.red * (1 - theme.alpha),
+        theme.green * theme.alpha + background_colour.green * (1 - theme.alpha),
+        theme.blue * theme.alpha + background_colour.blue * (1 - theme.alpha)};
+    const bool stands_out = contrast(on_background, background_colour) >= 3 &&
+                            contrast(on_background, disc) >= 3 &&
+                            (!running || contrast(on_background, track_colour) >= 3);
+    constexpr rgb navy = {0, 0, 0.501961};
+    return stands_out ? on_background : navy;
+}
+
+// The theme's focus outline (solid, dashed or dotted) in a colour that stands out,
+// drawn as a circle filling the gap of 2 between the disc and the ring.
+void draw_focus_ring(cairo_t *cr, GtkWidget *widget, const button_geometry &g, const rgb &disc,
+                     bool running) {
     GtkStyleContext *context = gtk_widget_get_style_context(widget);
     GdkRGBA *colour = nullptr;
     GtkBorderStyle style = GTK_BORDER_STYLE_NONE;
-    int width = 0;
     gtk_style_context_get(context, gtk_style_context_get_state(context), "outline-color", &colour,
-                          "outline-style", &style, "outline-width", &width, nullptr);
+                          "outline-style", &style, nullptr);
     if (style != GTK_BORDER_STYLE_NONE && style != GTK_BORDER_STYLE_HIDDEN) {
-        const double line_width = std::clamp(width, 1, 2); // no wider than the gap
+        const double line_width = 2;
         const double radius = g.disc_radius() + 1;
         cairo_save(cr);
-        gdk_cairo_set_source_rgba(cr, colour);
+        set_source(cr, focus_colour(*colour, disc, running));
         cairo_set_line_width(cr, line_width);
         if (style == GTK_BORDER_STYLE_DASHED || style == GTK_BORDER_STYLE_DOTTED) {
-            // Dashes of three widths, or dots, spaced evenly round the whole circle.
+            // Dashes of three widths, or dots a width apart, spaced evenly round the circle.
             const bool dotted = style == GTK_BORDER_STYLE_DOTTED;
-            const double period = (dotted ? 2 : 6) * line_width;
+            const double period = (dotted ? 3 : 6) * line_width;
             const double count = std::max(1.0, std::round(full_turn * radius / period));
             const double fitted = full_turn * radius / count;
             const double dashes[] = {dotted ? 0 : fitted / 2, dotted ? fitted : fitted / 2};
@@ -421,6 +639,11 @@ GType start_button_type() {
     return type;
 }
 
+// A closed window's last benchmark can no longer be asked for.
+void on_window_destroy(GtkWidget *, gpointer state) {
+    forget_last_benchmark(static_cast<app_state *>(state));
+}
+
 // The keyboard focus indicator follows the window's "focus-visible": hidden
 // until the keyboard is used.
 void on_focus_visible_changed(GObject *, GParamSpec *, gpointer area) {
@@ -443,12 +666,8 @@ GtkWidget *build_start_button(app_state *state) {
     g_signal_connect(area, "button-release-event", G_CALLBACK(on_button_release), state);
     g_signal_connect(area, "key-press-event", G_CALLBACK(on_key_press), state);
     atk_object_set_name(gtk_widget_get_accessible(area), start_button_name);
-    describe_run(state);
+    describe_start_button(state, start_button_description());
     return area;
-}
-
-std::string plain_count(long long count) {
-    return std::to_string(count);
 }
 
 // Captions and values of the system panel are each other's labels for assistive technologies.
@@ -460,8 +679,8 @@ void relate_caption(GtkWidget *caption, GtkWidget *value) {
 }
 
 // A result line: its tooltip says what the number is, and a screen reader names it.
-void explain_result(GtkWidget *label, const char *name, const char *tooltip) {
-    gtk_widget_set_tooltip_text(label, tooltip);
+void explain_result(GtkWidget *label, const char *name, const std::string &tooltip) {
+    gtk_widget_set_tooltip_text(label, tooltip.c_str());
     atk_object_set_name(gtk_widget_get_accessible(label), name);
 }
 
@@ -499,7 +718,7 @@ GtkWidget *build_system_panel(const system_info *info) {
         return panel;
     }
 
-    for (const system_row &row : system_rows(*info, plain_count)) {
+    for (const system_row &row : system_rows(*info, grouped_count)) {
         GtkWidget *value = add_system_row(GTK_BOX(panel), row.caption, row.value.c_str());
         // Long model and OS texts are ellipsized so that they never widen the window.
         if (row.caption == std::string_view("CPU:") || row.caption == std::string_view("OS:")) {
@@ -521,7 +740,7 @@ GtkWidget *build_results_panel(app_state *state) {
     gtk_widget_set_name(state->score_label, "results-title");
     gtk_widget_set_halign(state->score_label, GTK_ALIGN_CENTER);
     gtk_widget_set_margin_bottom(state->score_label, 10);
-    explain_result(state->score_label, "Score", score_tooltip);
+    explain_result(state->score_label, "Score", score_tooltip());
     pack(panel, state->score_label);
 
     state->time_label = gtk_label_new("--");
@@ -542,6 +761,7 @@ void activate(GtkApplication *app, gpointer) {
     gtk_window_set_default_size(window, window_width, window_height);
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), state);
     set_window_icon(window);
     gtk_window_set_titlebar(window, build_header_bar(state));
 
@@ -611,13 +831,14 @@ gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data) {
         }
     }
 
-    set_source(cr, state->running   ? running_disc_colour
-                   : state->pressed ? pressed_disc_colour
-                                    : idle_disc_colour);
+    const rgb &disc = state->running   ? running_disc_colour
+                      : state->pressed ? pressed_disc_colour
+                                       : idle_disc_colour;
+    set_source(cr, disc);
     cairo_arc(cr, g.centre_x, g.centre_y, g.disc_radius(), 0, full_turn);
     cairo_fill(cr);
     if (gtk_widget_has_visible_focus(widget)) {
-        draw_focus_ring(cr, widget, g);
+        draw_focus_ring(cr, widget, g, disc, state->running);
     }
 
     cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
@@ -663,9 +884,61 @@ gboolean on_key_press(GtkWidget *, GdkEventKey *event, gpointer user_data) {
 
 // --- The benchmark worker and the updates it posts to the main loop ---
 
+namespace {
+
+// The benchmark a worker thread runs, for the driver of its runs, which the engine
+// calls with its own user data.
+struct worker_context {
+    app_state *state;
+    benchmark_outcome *outcome; // null when it could not be allocated: runs go untimed
+    int runs_started;
+};
+
+thread_local worker_context *current_worker = nullptr;
+
+void post_run_start(app_state *state, int run) {
+    auto *update = static_cast<run_update *>(std::malloc(sizeof(run_update)));
+    if (!update) {
+        return; // the subtitle catches up with the next run
+    }
+    *update = {state, run};
+    g_idle_add(update_run_ui, update);
+}
+
+// One run of the benchmark: the engine's checked computation, its start posted to the
+// main loop, its wall-clock time kept with its record.
+void timed_run(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
+               pi_check *check) {
+    worker_context &worker = *current_worker;
+    const int run = ++worker.runs_started;
+    post_run_start(worker.state, run);
+    const gint64 start = g_get_monotonic_time();
+    pi_calculate_checked(digits, result, callback, user_data, check);
+    if (worker.outcome && run <= pi_benchmark_runs) {
+        worker.outcome->runs_done = run;
+        worker.outcome->run_wall_seconds[run - 1] =
+            static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
+    }
+}
+
+} // namespace
+
 void *benchmark_thread(void *cell) {
     app_state *state = *static_cast<app_state **>(cell);
-    pi_calculate_5x8m(&state->result, progress_callback, state);
+    auto *outcome = static_cast<benchmark_outcome *>(std::malloc(sizeof(benchmark_outcome)));
+    if (outcome) {
+        *outcome = benchmark_outcome{};
+        outcome->state = state;
+    }
+    worker_context worker{state, outcome, 0};
+    current_worker = &worker;
+    pi_calculate_5x8m_with(&state->result, progress_callback, state, timed_run,
+                           outcome ? outcome->runs : nullptr, outcome ? outcome->checks : nullptr);
+    current_worker = nullptr;
+    // The runs first: the result's callback finds them in the state.
+    if (outcome) {
+        g_idle_add(update_outcome_ui, outcome);
+    }
     g_idle_add(update_results_ui, state);
     std::free(cell);
     return nullptr;
@@ -694,29 +967,55 @@ gboolean update_progress_ui(gpointer data) {
     if (state->total_steps > 0) {
         state->progress = std::min(static_cast<double>(update->step) / state->total_steps, 1.0);
         gtk_widget_queue_draw(state->drawing_area);
-        describe_run(state);
+        show_run_progress(state);
     }
     std::free(update);
     return G_SOURCE_REMOVE;
 }
 
+gboolean update_run_ui(gpointer data) {
+    auto *update = static_cast<run_update *>(data);
+    app_state *state = update->state;
+    if (state->running) {
+        state->current_run = update->run;
+        show_run_progress(state);
+    }
+    std::free(update);
+    return G_SOURCE_REMOVE;
+}
+
+// Kept for the window until its next START; a closed window's is dropped.
+gboolean update_outcome_ui(gpointer data) {
+    auto *outcome = static_cast<benchmark_outcome *>(data);
+    app_state *state = outcome->state;
+    if (has_window(state)) {
+        std::free(state->outcome);
+        state->outcome = outcome;
+    } else {
+        std::free(outcome);
+    }
+    return G_SOURCE_REMOVE;
+}
+
 // Shows the score and the processor time of a successful benchmark; a failed
-// one leaves both lines at "--". Either way the button becomes idle again.
+// one leaves both lines at "--" and says why. Either way the button becomes idle
+// again and the header bar says when the benchmark ended.
 gboolean update_results_ui(gpointer data) {
     auto *state = static_cast<app_state *>(data);
     const pi_result &result = state->result;
     if (result.success) {
-        char text[512];
-        std::snprintf(text, sizeof text, "%.0f", result.score);
         g_autofree char *markup = g_markup_printf_escaped(
-            "<span foreground='#000080' size='xx-large' weight='bold'>%s</span>", text);
+            "<span foreground='#000080' size='xx-large' weight='bold'>%s</span>",
+            grouped_decimal(result.score, 0).c_str());
         gtk_label_set_markup(GTK_LABEL(state->score_label), markup);
-        std::snprintf(text, sizeof text, "%.3f sec", result.time_seconds);
-        gtk_label_set_text(GTK_LABEL(state->time_label), text);
+        gtk_label_set_text(GTK_LABEL(state->time_label),
+                           (grouped_decimal(result.time_seconds, 3) + " sec").c_str());
     }
     state->running = 0;
+    stop_clock(state);
     gtk_widget_queue_draw(state->drawing_area);
     announce_run(state);
+    show_run_end(state);
     release_run_widgets(state);
     return G_SOURCE_REMOVE;
 }

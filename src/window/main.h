@@ -29,6 +29,13 @@ typedef struct app_state {
     int32_t last_posted_step; /* last progress step handed to the main loop */
     pi_result result;         /* written by the benchmark worker */
     system_info sysinfo;      /* probed once while the window is built */
+    /* What the window says about runs, on the main thread only. */
+    GtkWidget *header_bar;             /* its subtitle: how the run goes, then when it ended */
+    GtkWidget *failure_dialog;         /* the last failure's message while it is shown */
+    struct benchmark_outcome *outcome; /* the last benchmark's runs; null during a run */
+    gint64 run_started_at;             /* monotonic time of START, in microseconds */
+    int32_t current_run;               /* 1 to pi_benchmark_runs while a benchmark runs */
+    guint clock_source;                /* the run's one-second clock; 0 when none */
 } app_state;
 
 /* One progress report on its way from the worker to the main loop; allocated
@@ -38,8 +45,26 @@ typedef struct progress_update {
     int32_t step;
 } progress_update;
 
-/* The style sheet installed for the default screen. */
-extern const char tessary_style_sheet[];
+/* A run of the benchmark has begun: posted by the worker with malloc, freed by
+ * update_run_ui. */
+typedef struct run_update {
+    app_state *state;
+    int32_t run; /* 1 to pi_benchmark_runs */
+} run_update;
+
+/* What a benchmark measured beyond its result: every run's record and check (as
+ * pi_calculate_5x8m_with returns them) and wall-clock time. Allocated by the
+ * worker with malloc and handed to update_outcome_ui, which keeps it in the
+ * state until the next START frees it. */
+typedef struct benchmark_outcome {
+    app_state *state;
+    int32_t runs_done; /* runs the engine started; a wrong one ends the benchmark */
+    pi_result runs[pi_benchmark_runs];
+    pi_check checks[pi_benchmark_runs];
+    double run_wall_seconds[pi_benchmark_runs];
+    double wall_seconds; /* the whole benchmark */
+    gint64 finished_at;  /* real time, in microseconds since the epoch */
+} benchmark_outcome;
 
 /* Handler of the application's "activate" signal: builds and shows one window. */
 void activate(GtkApplication *app, gpointer user_data);
@@ -62,14 +87,18 @@ gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer us
 gboolean on_key_press(GtkWidget *widget, GdkEventKey *event, gpointer user_data);
 
 /* The benchmark worker: its argument is a malloc'ed cell holding the app_state
- * pointer, which it frees. It runs the engine's five-run benchmark and posts
- * progress and the result to the main loop; it never touches a widget. */
+ * pointer, which it frees. It runs the engine's five-run benchmark, each run
+ * timed, and posts to the main loop the progress, the start of each run, the
+ * runs' outcome and the result; it never touches a widget. */
 void *benchmark_thread(void *cell);
 /* The engine's progress callback, on the worker; user_data is the app_state. */
 void progress_callback(int step, int precision_digits, void *user_data, double iteration_seconds);
-/* Idle callbacks on the main thread; each runs once. update_progress_ui frees
- * its progress_update; update_results_ui gets the app_state. */
+/* Idle callbacks on the main thread; each runs once. update_progress_ui,
+ * update_run_ui and update_outcome_ui take over their records; update_results_ui
+ * gets the app_state. */
 gboolean update_progress_ui(gpointer update);
+gboolean update_run_ui(gpointer update);
+gboolean update_outcome_ui(gpointer outcome);
 gboolean update_results_ui(gpointer state);
 
 #ifdef __cplusplus
