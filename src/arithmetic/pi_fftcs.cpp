@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <math.h>
-#include <string_view>
 
 // The block layout is shared with every caller that allocates numbers.
 static_assert(offsetof(mp_number, sign) == 0);
@@ -21,28 +20,17 @@ static_assert(offsetof(mp_number, digit) == 8);
 static_assert(sizeof(mp_number) == 8);
 static_assert(sizeof(int) == 4);
 
+// The arithmetic follows the one choice of path that the transforms follow.
+extern const simd::per_path<mp_kernels::kernel_table> mp_kernels::path_kernels = {
+    {TESSARY_SIMD_PATHS(SIMD_KERNELS_ADDRESS)}};
+
 namespace {
 
 using namespace mp_release;
 using mp_kernels::carry_of;
 
-// The arithmetic's loops compiled for the instruction-set path the transforms chose.
-const mp_kernels::kernel_table &choose_path_kernels() {
-#ifdef TESSARY_X86_PATHS
-    const std::string_view path = fft_simd_path();
-    if (path == "avx512") {
-        return mp_kernels::kernels_avx512;
-    }
-    if (path == "avx2") {
-        return mp_kernels::kernels_avx2;
-    }
-#endif
-    return mp_kernels::kernels_baseline;
-}
-
-const mp_kernels::kernel_table &path_kernels() {
-    static const mp_kernels::kernel_table &kernels = choose_path_kernels();
-    return kernels;
+inline const mp_kernels::kernel_table &active_kernels() {
+    return mp_kernels::path_kernels.active();
 }
 
 // A magnitude is an exponent word followed directly by the digits.
@@ -173,13 +161,13 @@ extern "C" int mp_unexp_add(int n, int radix, int exp_diff, const int16_t *in1, 
         // The sum certainly gains a leading digit: write it shifted by one place
         // at once; the last digit pair contributes only its carry.
         const int carry = carry_of(in1[n - 1] + in2[n - 1], 0, radix);
-        path_kernels().add_places(n - 1, radix, carry, in1, in2, out + 1);
+        active_kernels().add_places(n - 1, radix, carry, in1, in2, out + 1);
         out[0] = 1;
         return 1;
     }
 
     const int s = std::min(exp_diff, n);
-    int carry = path_kernels().add_places(n - s, radix, 0, in1 + s, in2, out + s);
+    int carry = active_kernels().add_places(n - s, radix, 0, in1 + s, in2, out + s);
     carry = carry_through(s - 1, radix, carry, in1, out);
     if (carry == 0) {
         return 0;
@@ -193,7 +181,7 @@ extern "C" int mp_unexp_sub(int n, int radix, int exp_diff, const int16_t *in1, 
                             int16_t *out) {
     assert(n >= 1 && valid_radix(radix) && exp_diff >= 0);
     const int s = std::min(exp_diff, n);
-    const int borrow = path_kernels().subtract_places(n - s, radix, in1 + s, in2, out + s);
+    const int borrow = active_kernels().subtract_places(n - s, radix, in1 + s, in2, out + s);
     [[maybe_unused]] const int carry = carry_through(s - 1, radix, borrow, in1, out);
     assert(carry == 0); // |in1| >= |in2 shifted|
 
@@ -397,7 +385,7 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
-    const int half = path_kernels().halve_places(n - s, radix, s, in->digit + s, out->digit);
+    const int half = active_kernels().halve_places(n - s, radix, s, in->digit + s, out->digit);
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
     }
@@ -466,7 +454,7 @@ void pack_operand(int n, int radix, int nfft, int shift, const mp_number *in, do
     d[lead_cell(nfft)] = in->sign * lead;
     std::fill(v + k, v + packed_values(nfft), 0.0);
     if (k >= 2) {
-        const int carry = path_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
+        const int carry = active_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
         v[1] = digit[1] + carry;
     }
     if (k >= 1) {
@@ -498,32 +486,6 @@ constexpr int lane_warm_up = 16;     // terms the guess of a lane's start state 
 constexpr int min_lane_digits = 128; // shorter runs go in one chain
 static_assert(min_lane_digits >= lane_checkpoints);
 
-// The lanes side by side, one digit of each in turn.
-void release_lanes_portable(const digit_release &release, const double *term,
-                            const int (&top)[carry_lanes], int length, int16_t *__restrict digit,
-                            carry_state (&lane)[carry_lanes],
-                            carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
-    run_lanes(
-        length,
-        [&](int k) {
-            for (int l = 0; l < carry_lanes; ++l) {
-                digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
-            }
-        },
-        [&](int l) { return lane[l]; }, checkpoint);
-}
-
-// The lanes in vector registers on every path above the baseline. Every path gives the same
-// digits.
-lanes_kernel *choose_release_lanes() {
-#ifdef TESSARY_X86_PATHS
-    if (&path_kernels() != &mp_kernels::kernels_baseline) {
-        return release_lanes_avx2;
-    }
-#endif
-    return release_lanes_portable;
-}
-
 // Releases the digits last, last - 1, ..., 1 from their terms (term[i] for digit i) and
 // leaves in `state` the state after digit 1.
 void release_carries(const digit_release &release, const double *term, int last,
@@ -550,8 +512,7 @@ void release_carries(const digit_release &release, const double *term, int last,
         }
     }
     carry_state checkpoint[carry_lanes][lane_checkpoints];
-    static lanes_kernel *const release_lanes = choose_release_lanes();
-    release_lanes(release, term, top, length, digit, lane, checkpoint);
+    active_kernels().release->release_lanes(release, term, top, length, digit, lane, checkpoint);
     for (int i = top[carry_lanes - 1] - length; i >= 1; --i) {
         digit[i] = release_digit(release, lane[carry_lanes - 1], term[i]);
     }
@@ -643,42 +604,46 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul(nfft, a, b);
+    active_kernels().rcmul(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_in1(nfft, a, b);
+    active_kernels().rcmul_nt_in1(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_in2(nfft, a, b);
+    active_kernels().rcmul_nt_in2(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_out(nfft, a, b);
+    active_kernels().rcmul_nt_out(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b && b != sum && a != sum);
-    path_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
+    active_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
 }
 
 extern "C" void mp_mul_rcsqu(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    path_kernels().rcsqu(nfft, a);
+    active_kernels().rcsqu(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_nt_in(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    path_kernels().rcsqu_nt_in(nfft, a);
+    active_kernels().rcsqu_nt_in(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcsqu_save(nfft, a, b);
+    active_kernels().rcsqu_save(nfft, a, b);
+}
+
+extern "C" const char *mp_simd_path(void) {
+    return simd::name_of(active_kernels().path);
 }
 
 // ---- Transform wrappers ----

@@ -592,8 +592,14 @@ extern "C" double pi_score(int digits, double seconds) {
     return score_for(digits, seconds);
 }
 
+// The kernels that ran, as their tables name themselves. The transforms and the arithmetic follow
+// one choice of path, so they name the same one; were they ever to differ, both are named.
 extern "C" const char *pi_simd_path(void) {
-    return fft_simd_path();
+    static const std::string path =
+        std::string_view(fft_simd_path()) == mp_simd_path()
+            ? std::string(fft_simd_path())
+            : std::string("transforms ") + fft_simd_path() + ", arithmetic " + mp_simd_path();
+    return path.c_str();
 }
 
 extern "C" const char *pi_simd_note(void) {

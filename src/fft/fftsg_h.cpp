@@ -1,98 +1,23 @@
 #include "fft/fftsg_h.h"
 
 #include "fft/fftsg_h_common.h"
+#include "fft/fftsg_h_kernels.h"
 
 #include <cassert>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 // Every routine works in place on the caller's doubles. All stages and leaves compute with the
 // forward sign W_M = exp(+2 pi i / M); the backward transform conjugates on the way in and out.
 
 // ---------------------------------------------------------------------------------------------
-// The instruction-set path, chosen once per process
+// The kernels of the instruction-set path
+
+extern const simd::per_path<fftsg::kernel_table> fftsg::path_kernels = {
+    {TESSARY_SIMD_PATHS(SIMD_KERNELS_ADDRESS)}};
 
 namespace {
 
-struct simd_path {
-    const char *name;
-    const fftsg::kernel_table *kernels;
-    bool (*supported)();
-};
-
-#ifdef TESSARY_X86_PATHS
-// The processor and the operating system (which must save the wide registers) both support it.
-bool has_avx2() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-bool has_avx512() {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && has_avx2();
-}
-#endif
-bool everywhere() {
-    return true;
-}
-
-// Fastest first; the baseline runs on every processor of the architecture.
-constexpr simd_path simd_paths[] = {
-#ifdef TESSARY_X86_PATHS
-    {"avx512", &fftsg::kernels_avx512, has_avx512},
-    {"avx2", &fftsg::kernels_avx2, has_avx2},
-#endif
-    {"baseline", &fftsg::kernels_baseline, everywhere},
-};
-
-struct simd_choice {
-    const simd_path *path;
-    const char *note; // why TESSARY_SIMD was not followed, or null
-};
-
-// The fastest supported path, unless TESSARY_SIMD names another one. A name this build does
-// not know, or a path the processor lacks, falls back to the fastest path with a note: the
-// engine never prints, so the front ends report it.
-simd_choice choose_simd_path() {
-#ifdef TESSARY_X86_PATHS
-    __builtin_cpu_init();
-#endif
-    const simd_path *fastest = simd_paths;
-    while (!fastest->supported()) {
-        ++fastest;
-    }
-    const char *forced = std::getenv("TESSARY_SIMD");
-    if (forced == nullptr || *forced == '\0') {
-        return {fastest, nullptr};
-    }
-    static char note[200];
-    for (const simd_path &path : simd_paths) {
-        if (std::strcmp(forced, path.name) == 0) {
-            if (path.supported()) {
-                return {&path, nullptr};
-            }
-            std::snprintf(note, sizeof note, "TESSARY_SIMD=%s: this processor lacks it; running %s",
-                          path.name, fastest->name);
-            return {fastest, note};
-        }
-    }
-    char names[64] = "";
-    for (const simd_path &path : simd_paths) {
-        std::snprintf(names + std::strlen(names), sizeof names - std::strlen(names), "%s%s",
-                      path.name == simd_paths[0].name ? "" : ", ", path.name);
-    }
-    std::snprintf(note, sizeof note,
-                  "TESSARY_SIMD=%.40s: not a path of this build (%s); running %s", forced, names,
-                  fastest->name);
-    return {fastest, note};
-}
-
-const simd_choice &active_simd() {
-    static const simd_choice choice = choose_simd_path();
-    return choice;
-}
-
-const fftsg::kernel_table &kernels() {
-    return *active_simd().path->kernels;
+inline const fftsg::kernel_table &active_kernels() {
+    return fftsg::path_kernels.active();
 }
 
 // The lengths the public transforms accept: a power of two, and at least 2, which is one
@@ -105,26 +30,90 @@ constexpr bool valid_length(int n) {
 
 extern "C" {
 
+// The path of the kernels that run, as their table names it.
 const char *fft_simd_path(void) {
-    return active_simd().path->name;
+    return simd::name_of(active_kernels().path);
 }
 
 const char *fft_simd_note(void) {
-    return active_simd().note;
+    return simd::active_note();
 }
 
-#define FFTSG_SIZED_WRAPPER(name)                                                                  \
-    void name(int n, double *a) {                                                                  \
-        kernels().name(n, a);                                                                      \
-    }
-#define FFTSG_FIXED_WRAPPER(name)                                                                  \
-    void name(double *a) {                                                                         \
-        kernels().name(a);                                                                         \
-    }
-FFTSG_SIZED_KERNELS(FFTSG_SIZED_WRAPPER)
-FFTSG_FIXED_KERNELS(FFTSG_FIXED_WRAPPER)
-#undef FFTSG_SIZED_WRAPPER
-#undef FFTSG_FIXED_WRAPPER
+void cftfsub(int n, double *a) {
+    active_kernels().cftfsub(n, a);
+}
+void cftfsub_upper_half_zero(int n, double *a) {
+    active_kernels().cftfsub_upper_half_zero(n, a);
+}
+void cftbsub(int n, double *a) {
+    active_kernels().cftbsub(n, a);
+}
+void cftmdl1(int n, double *a) {
+    active_kernels().cftmdl1(n, a);
+}
+void cftb1st(int n, double *a) {
+    active_kernels().cftb1st(n, a);
+}
+void cftmdl2(int n, double *a) {
+    active_kernels().cftmdl2(n, a);
+}
+void cftfx41(int n, double *a) {
+    active_kernels().cftfx41(n, a);
+}
+void cftfx42(int n, double *a) {
+    active_kernels().cftfx42(n, a);
+}
+void cftexp1(int n, double *a) {
+    active_kernels().cftexp1(n, a);
+}
+void cftexp2(int n, double *a) {
+    active_kernels().cftexp2(n, a);
+}
+void cftrec1(int n, double *a) {
+    active_kernels().cftrec1(n, a);
+}
+void cftrec2(int n, double *a) {
+    active_kernels().cftrec2(n, a);
+}
+void bitrv2(int n, double *a) {
+    active_kernels().bitrv2(n, a);
+}
+void bitrv2conj(int n, double *a) {
+    active_kernels().bitrv2conj(n, a);
+}
+void bitrv216(double *a) {
+    active_kernels().bitrv216(a);
+}
+void bitrv216neg(double *a) {
+    active_kernels().bitrv216neg(a);
+}
+void bitrv208(double *a) {
+    active_kernels().bitrv208(a);
+}
+void bitrv208neg(double *a) {
+    active_kernels().bitrv208neg(a);
+}
+void cftf161(double *a) {
+    active_kernels().cftf161(a);
+}
+void cftf162(double *a) {
+    active_kernels().cftf162(a);
+}
+void cftf081(double *a) {
+    active_kernels().cftf081(a);
+}
+void cftf082(double *a) {
+    active_kernels().cftf082(a);
+}
+void cftf040(double *a) {
+    active_kernels().cftf040(a);
+}
+void cftb040(double *a) {
+    active_kernels().cftb040(a);
+}
+void cftx020(double *a) {
+    active_kernels().cftx020(a);
+}
 
 void cdft(int n, int sign, double *a) {
     assert(valid_length(n) && "n: a power of two, at least 2");

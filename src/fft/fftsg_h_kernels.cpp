@@ -1,19 +1,23 @@
-// The complex-transform kernels, compiled once per instruction set: for the baseline, for
-// AVX2 with FMA and for AVX-512 (see the kernel table at the end and the choice in
-// fftsg_h.cpp). The radix-4 stages hold `lanes` consecutive complex values in one register:
-// one on the baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such
-// registers runs in them; the others stay on pairs of doubles.
+// The complex-transform kernels, compiled once per instruction-set path (see the list in
+// src/CMakeLists.txt) into the namespace fftsg::<path>, with the path's table at the end. The
+// radix-4 stages hold `lanes` consecutive complex values in one register: one on the
+// baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such registers runs in
+// them; the others stay on pairs of doubles.
+#include "fft/fftsg_h_kernels.h"
 #include "fft/fftsg_h_common.h"
 
 #include <cassert>
 #include <utility>
 
-#ifndef SIMD_PATH_KERNELS
-#define SIMD_PATH_KERNELS kernels_baseline
-#define SIMD_PATH_LANES 1
+#ifndef SIMD_PATH // the plain compile is the baseline
+#define SIMD_PATH baseline
+#define SIMD_REGISTER_BITS 128
 #endif
 
+namespace fftsg::SIMD_PATH {
 namespace {
+
+using ::twiddle_step;
 
 constexpr double cos_pi_8 = 0.9238795325112867;
 constexpr double sin_pi_8 = 0.3826834323650898;
@@ -30,7 +34,7 @@ constexpr int twiddle_block = 64;
 // ---------------------------------------------------------------------------------------------
 // `lanes` consecutive complex values in one register, re and im interleaved as in memory
 
-constexpr int lanes = SIMD_PATH_LANES;
+constexpr int lanes = SIMD_REGISTER_BITS / 128;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4);
 constexpr int lane_doubles = 2 * lanes;
 using lane_vector = double __attribute__((vector_size(8 * lane_doubles)));
@@ -825,8 +829,33 @@ void cftbsub(int n, double *a) {
 
 } // namespace
 
-extern const fftsg::kernel_table fftsg::SIMD_PATH_KERNELS = {
-#define FFTSG_TABLE_ENTRY(name) .name = name,
-    FFTSG_SIZED_KERNELS(FFTSG_TABLE_ENTRY) FFTSG_FIXED_KERNELS(FFTSG_TABLE_ENTRY)
-#undef FFTSG_TABLE_ENTRY
+extern const kernel_table kernels = {
+    .path = simd::path::SIMD_PATH,
+    .cftfsub = cftfsub,
+    .cftfsub_upper_half_zero = cftfsub_upper_half_zero,
+    .cftbsub = cftbsub,
+    .cftmdl1 = cftmdl1,
+    .cftb1st = cftb1st,
+    .cftmdl2 = cftmdl2,
+    .cftfx41 = cftfx41,
+    .cftfx42 = cftfx42,
+    .cftexp1 = cftexp1,
+    .cftexp2 = cftexp2,
+    .cftrec1 = cftrec1,
+    .cftrec2 = cftrec2,
+    .bitrv2 = bitrv2,
+    .bitrv2conj = bitrv2conj,
+    .bitrv216 = bitrv216,
+    .bitrv216neg = bitrv216neg,
+    .bitrv208 = bitrv208,
+    .bitrv208neg = bitrv208neg,
+    .cftf161 = cftf161,
+    .cftf162 = cftf162,
+    .cftf081 = cftf081,
+    .cftf082 = cftf082,
+    .cftf040 = cftf040,
+    .cftb040 = cftb040,
+    .cftx020 = cftx020,
 };
+
+} // namespace fftsg::SIMD_PATH
