@@ -168,6 +168,8 @@ struct agm_computation {
     // at the most that npow, an int, can count, and its check finds the wrong digits.
     int iterate(pi_progress_callback callback, void *user_data, double &total_seconds) const {
         constexpr int max_iterations = 28;
+        // The last doubling makes npow 2^30, the largest power of two that an int holds.
+        static_assert(std::int64_t{4} << max_iterations == std::int64_t{INT_MAX} / 2 + 1);
         int npow = 4;
         int nprc = 0;
         for (int step = 1; step <= max_iterations; ++step) {
