@@ -1,6 +1,7 @@
 #include "arithmetic/pi_fftcs.h"
 
 #include "arithmetic/pi_fftcs_kernels.h"
+#include "arithmetic/pi_fftcs_newton.h"
 #include "arithmetic/pi_fftcs_release.h"
 #include "fft/fftsg_h.h"
 
@@ -1238,38 +1239,6 @@ extern "C" int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_
 
 namespace {
 
-// The drivers' length schedule: from the start length up to nfft, doubling
-// after each step unless the step gained too few digits. A step that
-// returned prc had about 2 prc correct digits afterwards: the length is
-// repeated when that is under two thirds of its n_l - 2 digits, and once, at
-// the first length reaching nfft/8, when it is at most all of them. A correct
-// step repeats a length once at most; arithmetic that never gains precision
-// (a faulty processor) moves on after max_newton_repeats, so that the
-// computation ends and its check finds the wrong digits.
-constexpr int max_newton_repeats = 4;
-
-template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step step) {
-    int length = mp_get_nfft_init(radix, nfft);
-    int strict_factor = 8;
-    int repeats = 0;
-    do {
-        const int n_l = std::min(length + 2, n);
-        const int prc = step(n_l, length);
-        bool repeat = false;
-        if (strict_factor * int64_t{length} >= nfft) {
-            strict_factor = 0;
-            repeat = 2 * prc <= n_l - 2;
-        } else {
-            repeat = 3 * prc < n_l - 2;
-        }
-        if (repeat && ++repeats <= max_newton_repeats) {
-            continue;
-        }
-        repeats = 0;
-        length *= 2;
-    } while (length <= nfft);
-}
-
 inline int start_digits(int n, int radix, int nfft) {
     return std::min(mp_get_nfft_init(radix, nfft) + 2, n);
 }
@@ -1284,7 +1253,7 @@ extern "C" int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_
         return -1;
     }
     mp_inv_init(start_digits(n, radix, nfft), radix, in, out);
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_inv_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2);
     });
     return 0;
@@ -1304,7 +1273,7 @@ extern "C" int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp
     }
     mp_sqrt_init(start_digits(n, radix, nfft), radix, in, out, tmp1);
     int n_fft1 = 0;
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_sqrt_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2, &n_fft1);
     });
     return 0;
@@ -1318,7 +1287,7 @@ extern "C" int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *t
         return -1;
     }
     mp_invisqrt_init(start_digits(n, radix, nfft), radix, x, out);
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_invisqrt_newton(n_l, radix, x, out, tmp1, tmp2, length, fft1, fft2);
     });
     return 0;
