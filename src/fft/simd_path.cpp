@@ -7,10 +7,11 @@
 namespace simd {
 namespace {
 
+// A path's name, and whether it runs here: the processor supports it, and so does the
+// operating system, which must save the wide registers.
 struct path_entry {
     const char *name;
-    bool (*supported)(); // by the processor and the operating system, which must save the wide
-                         // registers
+    bool (*supported)();
 };
 
 #define SIMD_PATH_ENTRY(path, supported) {#path, [] { return static_cast<bool>(supported); }},
