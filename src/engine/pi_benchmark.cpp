@@ -5,6 +5,7 @@
 #include "fft/fftsg_h.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <memory>
@@ -597,11 +599,18 @@ extern "C" double pi_score(int digits, double seconds) {
 // The kernels that ran, as their tables name themselves. The transforms and the arithmetic follow
 // one choice of path, so they name the same one; were they ever to differ, both are named.
 extern "C" const char *pi_simd_path(void) {
-    static const std::string path =
-        std::string_view(fft_simd_path()) == mp_simd_path()
-            ? std::string(fft_simd_path())
-            : std::string("transforms ") + fft_simd_path() + ", arithmetic " + mp_simd_path();
-    return path.c_str();
+    static const auto name = [] {
+        std::array<char, 64> text{};
+        const char *transforms = fft_simd_path(), *arithmetic = mp_simd_path();
+        if (std::strcmp(transforms, arithmetic) == 0) {
+            std::snprintf(text.data(), text.size(), "%s", transforms);
+        } else {
+            std::snprintf(text.data(), text.size(), "transforms %s, arithmetic %s", transforms,
+                          arithmetic);
+        }
+        return text;
+    }();
+    return name.data();
 }
 
 extern "C" const char *pi_simd_note(void) {
