@@ -1,7 +1,10 @@
 #include "pi_fftcs_newton_support.h"
 
+#include "arithmetic/pi_fftcs_newton.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -151,6 +154,115 @@ TEST(MpNewton, StepsReportThePrecisionTheyWereGiven) {
                              fft2.get(), &kept),
               nfft + 1);
     EXPECT_TRUE(same_number(s, Number(n, 1, 0, {2})));
+}
+
+// ---- The drivers' length schedule, run with steps that report chosen precisions ----
+
+struct ScheduledStep {
+    int length, n_l;
+    bool operator==(const ScheduledStep &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const ScheduledStep &s) {
+    return os << s.length << " (" << s.n_l << " digits)";
+}
+
+// The steps that the schedule runs for n digits at nfft (radix 10000: the first length is 4)
+// when the runs at a length report the precisions listed for it, in turn, and full precision
+// (n_l) once the list is used up.
+std::vector<ScheduledStep> schedule(int n, int nfft, std::map<int, std::vector<int>> precisions) {
+    std::vector<ScheduledStep> steps;
+    mp_newton::run_schedule(n, 10000, nfft, [&](int n_l, int length) {
+        steps.push_back({length, n_l});
+        std::vector<int> &left = precisions[length];
+        if (left.empty()) {
+            return n_l;
+        }
+        const int prc = left.front();
+        left.erase(left.begin());
+        return prc;
+    });
+    return steps;
+}
+
+// The lengths the steps ran at, in order.
+std::vector<int> lengths_of(const std::vector<ScheduledStep> &steps) {
+    std::vector<int> lengths;
+    for (const ScheduledStep &s : steps) {
+        lengths.push_back(s.length);
+    }
+    return lengths;
+}
+
+// The doubling lengths from 4 to nfft, with `extra` more runs of the lengths named.
+std::vector<int> doubling(int nfft, std::map<int, int> extra = {}) {
+    std::vector<int> lengths;
+    for (int length = 4; length <= nfft; length *= 2) {
+        lengths.insert(lengths.end(), 1 + extra[length], length);
+    }
+    return lengths;
+}
+
+TEST(MpNewtonSchedule, LengthsDoubleFromTheStartToNfftWithTwoDigitsToSpare) {
+    EXPECT_EQ(schedule(1026, 1024, {}), (std::vector<ScheduledStep>{{4, 6},
+                                                                    {8, 10},
+                                                                    {16, 18},
+                                                                    {32, 34},
+                                                                    {64, 66},
+                                                                    {128, 130},
+                                                                    {256, 258},
+                                                                    {512, 514},
+                                                                    {1024, 1026}}));
+    // Fewer digits than the transforms hold: n_l stops at n.
+    const std::vector<ScheduledStep> steps = schedule(300, 1024, {});
+    EXPECT_EQ(lengths_of(steps), doubling(1024));
+    EXPECT_EQ(steps[6], (ScheduledStep{256, 258}));
+    EXPECT_EQ(steps[7], (ScheduledStep{512, 300}));
+}
+
+// A length runs again when its step had under a third of its n_l - 2 digits right; at the
+// first length that reaches nfft/8 (128 here), and only at its first run, when it had at most
+// half of them right. Each case sits at the edge of its rule.
+TEST(MpNewtonSchedule, ALengthRunsAgainWhenItsStepFellShort) {
+    struct Case {
+        const char *what;
+        int n;
+        std::map<int, std::vector<int>> precisions;
+        std::map<int, int> extra_runs;
+    };
+    const Case cases[] = {
+        {"a third of 16: 3 * 5 < 16", 1026, {{16, {5}}}, {{16, 1}}},
+        {"a third of 16: 3 * 6 >= 16", 1026, {{16, {6}}}, {}},
+        {"a third of 900: 3 * 299 < 900", 902, {{1024, {299}}}, {{1024, 1}}},
+        {"a third of 900: 3 * 300 = 900", 902, {{1024, {300}}}, {}},
+        {"half of 128 at nfft/8: 2 * 64 = 128", 1026, {{128, {64}}}, {{128, 1}}},
+        {"half of 128 at nfft/8: 2 * 65 > 128", 1026, {{128, {65}}}, {}},
+        {"half only at the first run of nfft/8", 1026, {{128, {64, 64}}}, {{128, 1}}},
+        {"half only at nfft/8: 2 * 128 = 256 at nfft/4", 1026, {{256, {128}}}, {}},
+        {"a third below nfft/8: 3 * 21 < 64", 1026, {{64, {21}}}, {{64, 1}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(lengths_of(schedule(c.n, 1024, c.precisions)), doubling(1024, c.extra_runs));
+    }
+}
+
+// The repeat bound at its value: a length whose step falls short four times in a row runs five
+// times, and so does one that would need more; the count starts afresh at every length, and
+// arithmetic that never gains precision still reaches nfft.
+TEST(MpNewtonSchedule, ALengthRunsAtMostFourTimesMore) {
+    const std::vector<int> short4(4, 0), short5(5, 0);
+    EXPECT_EQ(lengths_of(schedule(1026, 1024, {{16, short4}})), doubling(1024, {{16, 4}}));
+    EXPECT_EQ(lengths_of(schedule(1026, 1024, {{16, short5}})), doubling(1024, {{16, 4}}));
+    EXPECT_EQ(lengths_of(schedule(1026, 1024, {{16, short4}, {32, short4}})),
+              doubling(1024, {{16, 4}, {32, 4}}));
+    std::map<int, std::vector<int>> never;
+    std::map<int, int> four_more;
+    for (int length = 4; length <= 1024; length *= 2) {
+        never[length] = std::vector<int>(10, 0);
+        four_more[length] = 4;
+    }
+    EXPECT_EQ(lengths_of(schedule(1026, 1024, never)), doubling(1024, four_more));
 }
 
 TEST(MpNewtonStart, FirstLengthCarriesADouble) {

@@ -9,16 +9,7 @@ namespace {
 using namespace pi_fftcs_test;
 
 TEST(MpProductsLong, MatchGmpUpTo2To21AtEveryAcceptedRadix) {
-    ProductErrors worst;
-    for (int nfft = 1 << 17; nfft <= 1 << 21; nfft *= 2) {
-        const int trials = nfft < 1 << 21 ? 1 : 2;
-        for_each_accepted_radix(nfft, [&](int log10_radix) {
-            check_products(nfft, log10_radix, 7919u * nfft + log10_radix, trials, &worst);
-        });
-    }
-    std::printf("largest distance from the exact product, units in the last place: mp_mul %g, "
-                "mp_squ %g, mp_mulhf %g, mp_squhf_use_infft %g\n",
-                worst.mul, worst.squ, worst.mulhf, worst.squhf);
+    check_products_up_to(1 << 17, 1 << 21, [](int nfft) { return nfft < 1 << 21 ? 1 : 2; });
 }
 
 // The table of the rule at every length the engine can use; radix 10000

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -264,6 +265,20 @@ template <class Check> void for_each_accepted_radix(int nfft, Check check) {
                      std::to_string(radix_of(log10_radix)));
         check(log10_radix);
     }
+}
+
+// check_products at every length nfft = first, 2 first, ..., last and every radix the rule
+// accepts there, with trials_at(nfft) trials each; prints the largest distances seen.
+template <class Trials> void check_products_up_to(int first, int last, Trials trials_at) {
+    ProductErrors worst;
+    for (int nfft = first; nfft <= last; nfft *= 2) {
+        for_each_accepted_radix(nfft, [&](int log10_radix) {
+            check_products(nfft, log10_radix, 7919u * nfft + log10_radix, trials_at(nfft), &worst);
+        });
+    }
+    std::printf("largest distance from the exact product, units in the last place: mp_mul %g, "
+                "mp_squ %g, mp_mulhf %g, mp_squhf_use_infft %g\n",
+                worst.mul, worst.squ, worst.mulhf, worst.squhf);
 }
 
 } // namespace pi_fftcs_test

@@ -179,16 +179,9 @@ TEST(MpMulRadixTest, ReportsTheRoundingOfTheWorstSquare) {
 // Exactness against GMP at every length up to 2^16 for every radix the rule
 // accepts there.
 TEST(MpProducts, MatchGmpAtEveryLengthAndAcceptedRadix) {
-    ProductErrors worst;
-    for (int nfft = 2; nfft <= 1 << 16; nfft *= 2) {
-        const int trials = nfft <= 64 ? 40 : nfft <= 1024 ? 10 : nfft <= 8192 ? 5 : 2;
-        for_each_accepted_radix(nfft, [&](int log10_radix) {
-            check_products(nfft, log10_radix, 7919u * nfft + log10_radix, trials, &worst);
-        });
-    }
-    std::printf("largest distance from the exact product, units in the last place: mp_mul %g, "
-                "mp_squ %g, mp_mulhf %g, mp_squhf_use_infft %g\n",
-                worst.mul, worst.squ, worst.mulhf, worst.squhf);
+    check_products_up_to(2, 1 << 16, [](int nfft) {
+        return nfft <= 64 ? 40 : nfft <= 1024 ? 10 : nfft <= 8192 ? 5 : 2;
+    });
 }
 
 // Trailing parts of radix-1 digits make the left-out product of the trailing parts and the

@@ -221,29 +221,6 @@ void append_sqrt_step(Trace &t, int length, int kept_length) {
     append(t, length, {F, F, B, B, F, F, B});
 }
 
-// The drivers' length schedule, replayed with the public steps on copies:
-// lengths double from the start length, a length is kept when the step's
-// precision was short (a third of the digits, or once, at nfft/8, half).
-template <class Step> std::vector<int> replay_schedule(int n, int radix, int nfft, Step step) {
-    std::vector<int> lengths;
-    int length = mp_get_nfft_init(radix, nfft);
-    bool strict_pending = true;
-    while (length <= nfft) {
-        const int n_l = std::min(length + 2, n);
-        const int prc = step(n_l, length);
-        lengths.push_back(length);
-        bool keep = 3 * prc < n_l - 2;
-        if (strict_pending && 8 * length >= nfft) {
-            strict_pending = false;
-            keep = 2 * prc <= n_l - 2;
-        }
-        if (!keep) {
-            length *= 2;
-        }
-    }
-    return lengths;
-}
-
 TEST(TransformCounts, NewtonStepsReuseTheirKeptTransforms) {
     const int nfft = 256;
     const int n = nfft + 2;
@@ -299,85 +276,134 @@ int repeats_in(const std::vector<int> &lengths) {
     return repeats;
 }
 
-// Each driver makes exactly the transforms of its schedule's steps, and the
-// same digits as the replayed schedule. Returns the lengths the square root
-// repeated.
-int expect_drivers_follow_their_schedule(int nfft, int log10_radix, const Number &in) {
+// The lengths of the steps in the trace of a driver whose steps make `per_step` transforms each.
+std::vector<int> step_lengths(const Trace &t, size_t per_step) {
+    std::vector<int> lengths;
+    for (size_t i = 0; i < t.size(); i += per_step) {
+        lengths.push_back(t[i].first);
+    }
+    return lengths;
+}
+
+// A square root step starts with r^2 at half its length, from its kept transform (one
+// backward transform) or afresh (forward and backward), then makes seven at its own length.
+std::vector<int> sqrt_step_lengths(const Trace &t) {
+    std::vector<int> lengths;
+    for (size_t i = t.empty() || t[0].second == B ? 1 : 2; i < t.size();) {
+        lengths.push_back(t[i].first);
+        i += 7;
+        i += i < t.size() && t[i].second == F ? 2 : 1;
+    }
+    return lengths;
+}
+
+// A driver's steps, seen from outside: the lengths read from its transforms (`lengths_of`), of
+// which its transforms are exactly those of steps at these lengths (`steps_at`), running from
+// the first length to nfft, each the same as the one before or twice it; and its digits, which
+// the public steps give when run at these lengths (`step`, from the same start value).
+struct Driver {
+    const char *name;
+    std::function<void()> run;
+    std::function<std::vector<int>(const Trace &)> lengths_of;
+    std::function<Trace(const std::vector<int> &)> steps_at;
+    std::function<void()> start;
+    std::function<void(int n_l, int length)> step;
+};
+
+// Checks a driver and returns the lengths of its steps.
+std::vector<int> expect_driver_runs_its_steps(int radix, int nfft, const Driver &d,
+                                              const Number &out, const Number &replay) {
+    SCOPED_TRACE(d.name);
+    const Trace trace = trace_of(d.run);
+    const std::vector<int> lengths = d.lengths_of(trace);
+    EXPECT_EQ(trace, d.steps_at(lengths));
+    EXPECT_FALSE(lengths.empty());
+    if (lengths.empty()) {
+        return lengths;
+    }
+    EXPECT_EQ(lengths.front(), mp_get_nfft_init(radix, nfft));
+    EXPECT_EQ(lengths.back(), nfft);
+    for (size_t i = 1; i < lengths.size(); ++i) {
+        EXPECT_TRUE(lengths[i] == lengths[i - 1] || lengths[i] == 2 * lengths[i - 1]);
+    }
+    d.start();
+    for (const int length : lengths) {
+        d.step(std::min(length + 2, out.n()), length);
+    }
+    EXPECT_TRUE(same_number(out, replay));
+    return lengths;
+}
+
+// The three drivers against their steps; returns the lengths the square root repeated.
+int expect_drivers_run_their_steps(int nfft, int log10_radix, const Number &in) {
     const int radix = radix_of(log10_radix);
     const int n = in.n();
     Work fft1(nfft), fft2(nfft);
     Number out(n), tmp1(n), tmp2(n), replay(n), replay_tmp1(n), replay_tmp2(n);
     const int start = std::min(mp_get_nfft_init(radix, nfft) + 2, n);
-
-    mp_inv_init(start, radix, in.get(), replay.get());
-    const auto inv_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
-        return mp_inv_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
-                             replay_tmp2.get(), length, fft1.get(), fft2.get());
-    });
-    Trace expected;
-    for (const int length : inv_lengths) {
-        append_inv_step(expected, length);
-    }
-    EXPECT_EQ(trace_of([&] {
-                  mp_inv(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
-                         fft2.get());
-              }),
-              expected)
-        << "mp_inv";
-    EXPECT_TRUE(same_number(out, replay)) << "mp_inv";
-
-    mp_invisqrt_init(start, radix, 8, replay.get());
-    const auto invisqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
-        return mp_invisqrt_newton(n_l, radix, 8, replay.get(), replay_tmp1.get(), replay_tmp2.get(),
-                                  length, fft1.get(), fft2.get());
-    });
-    expected.clear();
-    for (const int length : invisqrt_lengths) {
-        append_invisqrt_step(expected, length);
-    }
-    EXPECT_EQ(trace_of([&] {
-                  mp_invisqrt(n, radix, 8, out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
-                              fft2.get());
-              }),
-              expected)
-        << "mp_invisqrt";
-    EXPECT_TRUE(same_number(out, replay)) << "mp_invisqrt";
-
-    mp_sqrt_init(start, radix, in.get(), replay.get(), replay_tmp1.get());
     int kept = 0;
-    const auto sqrt_lengths = replay_schedule(n, radix, nfft, [&](int n_l, int length) {
-        return mp_sqrt_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
-                              replay_tmp2.get(), length, fft1.get(), fft2.get(), &kept);
-    });
-    expected.clear();
-    kept = 0;
-    for (const int length : sqrt_lengths) {
-        append_sqrt_step(expected, length, kept);
-        kept = length;
+    const auto steps_of = [](void (*append_step)(Trace &, int)) {
+        return [append_step](const std::vector<int> &lengths) {
+            Trace t;
+            for (const int length : lengths) {
+                append_step(t, length);
+            }
+            return t;
+        };
+    };
+    const Driver drivers[] = {
+        {"mp_inv",
+         [&] {
+             mp_inv(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                    fft2.get());
+         },
+         [](const Trace &t) { return step_lengths(t, 7); }, steps_of(append_inv_step),
+         [&] { mp_inv_init(start, radix, in.get(), replay.get()); },
+         [&](int n_l, int length) {
+             mp_inv_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(), replay_tmp2.get(),
+                           length, fft1.get(), fft2.get());
+         }},
+        {"mp_invisqrt",
+         [&] {
+             mp_invisqrt(n, radix, 8, out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                         fft2.get());
+         },
+         [](const Trace &t) { return step_lengths(t, 4); }, steps_of(append_invisqrt_step),
+         [&] { mp_invisqrt_init(start, radix, 8, replay.get()); },
+         [&](int n_l, int length) {
+             mp_invisqrt_newton(n_l, radix, 8, replay.get(), replay_tmp1.get(), replay_tmp2.get(),
+                                length, fft1.get(), fft2.get());
+         }},
+        // Each square root step keeps r's transform at its length for the next one.
+        {"mp_sqrt",
+         [&] {
+             mp_sqrt(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
+                     fft2.get());
+         },
+         sqrt_step_lengths,
+         [](const std::vector<int> &lengths) {
+             Trace t;
+             int kept_length = 0;
+             for (const int length : lengths) {
+                 append_sqrt_step(t, length, kept_length);
+                 kept_length = length;
+             }
+             return t;
+         },
+         [&] {
+             mp_sqrt_init(start, radix, in.get(), replay.get(), replay_tmp1.get());
+             kept = 0;
+         },
+         [&](int n_l, int length) {
+             mp_sqrt_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(),
+                            replay_tmp2.get(), length, fft1.get(), fft2.get(), &kept);
+         }},
+    };
+    std::vector<int> lengths;
+    for (const Driver &d : drivers) {
+        lengths = expect_driver_runs_its_steps(radix, nfft, d, out, replay);
     }
-    EXPECT_EQ(trace_of([&] {
-                  mp_sqrt(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
-                          fft2.get());
-              }),
-              expected)
-        << "mp_sqrt";
-    EXPECT_TRUE(same_number(out, replay)) << "mp_sqrt";
-
-    // Each schedule runs from the start length to nfft, doubling or
-    // repeating a length.
-    for (const auto *lengths : {&inv_lengths, &invisqrt_lengths, &sqrt_lengths}) {
-        EXPECT_FALSE(lengths->empty());
-        if (lengths->empty()) {
-            continue;
-        }
-        EXPECT_EQ(lengths->front(), mp_get_nfft_init(radix, nfft));
-        EXPECT_EQ(lengths->back(), nfft);
-        for (size_t i = 1; i < lengths->size(); ++i) {
-            EXPECT_TRUE((*lengths)[i] == (*lengths)[i - 1] ||
-                        (*lengths)[i] == 2 * (*lengths)[i - 1]);
-        }
-    }
-    return repeats_in(sqrt_lengths);
+    return repeats_in(lengths); // the square root's, the last
 }
 
 // Also with fewer digits than the transforms hold.
@@ -390,7 +416,7 @@ TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
                 std::mt19937_64 rng(nfft + n);
                 Number in = shaped_number(n, nfft, radix_of(log10_radix), Shape::random, rng);
                 in->sign = 1;
-                expect_drivers_follow_their_schedule(nfft, log10_radix, in);
+                expect_drivers_run_their_steps(nfft, log10_radix, in);
             }
         }
     }
@@ -402,7 +428,7 @@ TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
 // length runs twice.
 TEST(TransformCounts, SquareRootAfterARepeatedLength) {
     const Number in(6, 1, -2, {1, 4, 7, 5, 1, 5});
-    EXPECT_EQ(expect_drivers_follow_their_schedule(4, 1, in), 1);
+    EXPECT_EQ(expect_drivers_run_their_steps(4, 1, in), 1);
 }
 
 // With fewer digits than the length holds, a step's corrections need only n_h

@@ -1,6 +1,7 @@
 #include "arithmetic/pi_fftcs.h"
 
 #include "arithmetic/pi_fftcs_kernels.h"
+#include "arithmetic/pi_fftcs_newton.h"
 #include "arithmetic/pi_fftcs_release.h"
 #include "fft/fftsg_h.h"
 
@@ -12,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <math.h>
-#include <string_view>
 
 // The block layout is shared with every caller that allocates numbers.
 static_assert(offsetof(mp_number, sign) == 0);
@@ -21,28 +21,17 @@ static_assert(offsetof(mp_number, digit) == 8);
 static_assert(sizeof(mp_number) == 8);
 static_assert(sizeof(int) == 4);
 
+// The arithmetic follows the one choice of path that the transforms follow.
+extern const simd::per_path<mp_kernels::kernel_table> mp_kernels::path_kernels = {
+    {TESSARY_SIMD_PATHS(SIMD_KERNELS_ADDRESS)}};
+
 namespace {
 
 using namespace mp_release;
 using mp_kernels::carry_of;
 
-// The arithmetic's loops compiled for the instruction-set path the transforms chose.
-const mp_kernels::kernel_table &choose_path_kernels() {
-#ifdef TESSARY_X86_PATHS
-    const std::string_view path = fft_simd_path();
-    if (path == "avx512") {
-        return mp_kernels::kernels_avx512;
-    }
-    if (path == "avx2") {
-        return mp_kernels::kernels_avx2;
-    }
-#endif
-    return mp_kernels::kernels_baseline;
-}
-
-const mp_kernels::kernel_table &path_kernels() {
-    static const mp_kernels::kernel_table &kernels = choose_path_kernels();
-    return kernels;
+inline const mp_kernels::kernel_table &active_kernels() {
+    return mp_kernels::path_kernels.active();
 }
 
 // A magnitude is an exponent word followed directly by the digits.
@@ -173,13 +162,13 @@ extern "C" int mp_unexp_add(int n, int radix, int exp_diff, const int16_t *in1, 
         // The sum certainly gains a leading digit: write it shifted by one place
         // at once; the last digit pair contributes only its carry.
         const int carry = carry_of(in1[n - 1] + in2[n - 1], 0, radix);
-        path_kernels().add_places(n - 1, radix, carry, in1, in2, out + 1);
+        active_kernels().add_places(n - 1, radix, carry, in1, in2, out + 1);
         out[0] = 1;
         return 1;
     }
 
     const int s = std::min(exp_diff, n);
-    int carry = path_kernels().add_places(n - s, radix, 0, in1 + s, in2, out + s);
+    int carry = active_kernels().add_places(n - s, radix, 0, in1 + s, in2, out + s);
     carry = carry_through(s - 1, radix, carry, in1, out);
     if (carry == 0) {
         return 0;
@@ -193,7 +182,7 @@ extern "C" int mp_unexp_sub(int n, int radix, int exp_diff, const int16_t *in1, 
                             int16_t *out) {
     assert(n >= 1 && valid_radix(radix) && exp_diff >= 0);
     const int s = std::min(exp_diff, n);
-    const int borrow = path_kernels().subtract_places(n - s, radix, in1 + s, in2, out + s);
+    const int borrow = active_kernels().subtract_places(n - s, radix, in1 + s, in2, out + s);
     [[maybe_unused]] const int carry = carry_through(s - 1, radix, borrow, in1, out);
     assert(carry == 0); // |in1| >= |in2 shifted|
 
@@ -397,7 +386,7 @@ extern "C" void mp_idiv_2(int n, int radix, const mp_number *in, mp_number *out)
     const int s = in->digit[0] == 1 ? 1 : 0;
     out->sign = in->sign;
     out->exponent = in->exponent - s;
-    const int half = path_kernels().halve_places(n - s, radix, s, in->digit + s, out->digit);
+    const int half = active_kernels().halve_places(n - s, radix, s, in->digit + s, out->digit);
     if (s == 1) {
         out->digit[n - 1] = static_cast<int16_t>(half != 0 ? radix / 2 : 0);
     }
@@ -466,7 +455,7 @@ void pack_operand(int n, int radix, int nfft, int shift, const mp_number *in, do
     d[lead_cell(nfft)] = in->sign * lead;
     std::fill(v + k, v + packed_values(nfft), 0.0);
     if (k >= 2) {
-        const int carry = path_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
+        const int carry = active_kernels().balance_places(k - 2, radix, digit + 2, v + 2);
         v[1] = digit[1] + carry;
     }
     if (k >= 1) {
@@ -498,30 +487,41 @@ constexpr int lane_warm_up = 16;     // terms the guess of a lane's start state 
 constexpr int min_lane_digits = 128; // shorter runs go in one chain
 static_assert(min_lane_digits >= lane_checkpoints);
 
-// The lanes side by side, one digit of each in turn.
-void release_lanes_portable(const digit_release &release, const double *term,
-                            const int (&top)[carry_lanes], int length, int16_t *__restrict digit,
-                            carry_state (&lane)[carry_lanes],
-                            carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
-    run_lanes(
-        length,
-        [&](int k) {
-            for (int l = 0; l < carry_lanes; ++l) {
-                digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
-            }
-        },
-        [&](int l) { return lane[l]; }, checkpoint);
+// Releases the digits from, from - 1, ..., to in one chain from `state` (term[i] for digit i),
+// and leaves in `state` the state after digit `to`.
+inline void release_chain(const digit_release &release, const double *term, int from, int to,
+                          int16_t *__restrict digit, carry_state &state) {
+    for (int i = from; i >= to; --i) {
+        digit[i] = release_digit(release, state, term[i]);
+    }
 }
 
-// The lanes in vector registers on every path above the baseline. Every path gives the same
-// digits.
-lanes_kernel *choose_release_lanes() {
-#ifdef TESSARY_X86_PATHS
-    if (&path_kernels() != &mp_kernels::kernels_baseline) {
-        return release_lanes_avx2;
+// The guess of the state entering digit `top`: the state after the lane_warm_up terms above it,
+// released from no carry at all.
+carry_state guessed_state(const digit_release &release, const double *term, int top) {
+    carry_state guess{0.5, 0};
+    for (int i = top + lane_warm_up; i > top; --i) {
+        release_digit(release, guess, term[i]);
     }
-#endif
-    return release_lanes_portable;
+    return guess;
+}
+
+// The true state `exact` enters a lane at its top and rewrites its digits until it equals the
+// lane's own state after the same digit, one of its checkpoints: from there on the lane's digits
+// are the single chain's, and so is its final state `lane_end`. A lane that it does not meet
+// within its checkpoints is released again down to `bottom`. Returns the true state after
+// digit `bottom`.
+carry_state catch_up(const digit_release &release, const double *term, int top, int bottom,
+                     const carry_state (&checkpoint)[lane_checkpoints], const carry_state &lane_end,
+                     carry_state exact, int16_t *__restrict digit) {
+    for (int k = 0; k < lane_checkpoints; ++k) {
+        digit[top - k] = release_digit(release, exact, term[top - k]);
+        if (same_state(exact, checkpoint[k])) {
+            return lane_end;
+        }
+    }
+    release_chain(release, term, top - lane_checkpoints, bottom, digit, exact);
+    return exact;
 }
 
 // Releases the digits last, last - 1, ..., 1 from their terms (term[i] for digit i) and
@@ -530,57 +530,80 @@ void release_carries(const digit_release &release, const double *term, int last,
                      int16_t *__restrict digit, carry_state &state) {
     const int length = last / carry_lanes;
     if (length < min_lane_digits) {
-        for (int i = last; i >= 1; --i) {
-            digit[i] = release_digit(release, state, term[i]);
-        }
+        release_chain(release, term, last, 1, digit, state);
         return;
     }
-    // Lane l runs from top[l] down to top[l] - length + 1; the last lane runs on down to 1.
+    // Lane l runs from top[l] down to top[l] - length + 1, from the true state (lane 0) or a
+    // guess; the last lane runs on down to 1. Afterwards lane[l] is the state after the lane's
+    // last digit as the lane computed it, which is the true one for lane 0.
     int top[carry_lanes];
     carry_state lane[carry_lanes];
     for (int l = 0; l < carry_lanes; ++l) {
         top[l] = last - l * length;
-        if (l == 0) {
-            lane[l] = state;
-            continue;
-        }
-        lane[l] = {0.5, 0};
-        for (int i = top[l] + lane_warm_up; i > top[l]; --i) {
-            release_digit(release, lane[l], term[i]);
-        }
+        lane[l] = l == 0 ? state : guessed_state(release, term, top[l]);
     }
     carry_state checkpoint[carry_lanes][lane_checkpoints];
-    static lanes_kernel *const release_lanes = choose_release_lanes();
-    release_lanes(release, term, top, length, digit, lane, checkpoint);
-    for (int i = top[carry_lanes - 1] - length; i >= 1; --i) {
-        digit[i] = release_digit(release, lane[carry_lanes - 1], term[i]);
-    }
+    active_kernels().release->release_lanes(release, term, top, length, digit, lane, checkpoint);
+    release_chain(release, term, top[carry_lanes - 1] - length, 1, digit, lane[carry_lanes - 1]);
 
-    // Catch-up: the true state enters each lane at its top.
     carry_state exact = lane[0];
     for (int l = 1; l < carry_lanes; ++l) {
         const int bottom = l == carry_lanes - 1 ? 1 : top[l] - length + 1;
-        bool met = false;
-        for (int k = 0; k < lane_checkpoints && !met; ++k) {
-            digit[top[l] - k] = release_digit(release, exact, term[top[l] - k]);
-            met = same_state(exact, checkpoint[l][k]);
-        }
-        if (met) {
-            exact = lane[l];
-            continue;
-        }
-        for (int i = top[l] - lane_checkpoints; i >= bottom; --i) {
-            digit[i] = release_digit(release, exact, term[i]);
-        }
+        exact = catch_up(release, term, top[l], bottom, checkpoint[l], lane[l], exact, digit);
     }
     state = exact;
+}
+
+// The product's term 0 and what goes with it.
+struct leading_term {
+    double product; // the signed product of the operands' leading digits, from the lead cell
+    double term0;   // term 0 at transform scale: exactly nfft/2 |product|
+    int shift;      // 1 when the leading digits multiply to two digits, else 0
+};
+
+// Term 0 is exactly the product of the leading digits, which the lead cell carried beside the
+// transform; what the transform put in cell 1 beside it is the wrapped term nfft, which goes
+// to the lead cell. With a two-digit product, digit i takes term i - 1: digit 0 then comes from
+// carries alone.
+leading_term unwrap_term0(int radix, int nfft, double *__restrict cell) {
+    const double product = cell[lead_cell(nfft)];
+    const double term0 = nfft * 0.5 * std::fabs(product);
+    cell[lead_cell(nfft)] = cell[1] - term0;
+    cell[1] = term0;
+    return {product, term0, std::fabs(product) + 0.5 >= radix ? 1 : 0};
+}
+
+// The state entering the last digit, from the terms from cell `first` on, which have no digit
+// of their own and only matter through their carry: their sum, weighted by radix^-k while the
+// weight is at least 2^-52, is split as the carry into the last digit and the one held back.
+carry_state tail_state(const digit_release &release, double r, const double *__restrict cell,
+                       int first, int nfft) {
+    double tail = 0;
+    double weight = 1;
+    for (int j = first; j <= nfft + 1 && weight >= epsilon; ++j, weight *= r) {
+        tail += cell[j] * weight;
+    }
+    const double u = (tail * release.f + 0.5) * release.rr;
+    const double held = truncate_minus_one(u); // carry two places up, added one step later
+    const double carry = truncate((u - held) * release.radix + 0.5);
+    return {carry + 0.5, held};
+}
+
+// Digit 0 from its own scaled term with its +0.5 guard (`lead_part`: only the guard when the
+// term went to digit 1) and the state after digit 1. Returns what digit 0 passes on: a digit of
+// its own above it.
+double release_top_digit(const digit_release &release, double r, double lead_part,
+                         const carry_state &state, int16_t *__restrict digit) {
+    const double x = lead_part + (state.guarded_carry - 0.5) + release.radix * state.held;
+    const double above = truncate(x * r);
+    digit[0] = static_cast<int16_t>(x - release.radix * above);
+    return above;
 }
 
 } // namespace
 
 // Term t of the product sits in cell t + 1 at scale nfft/2. Digit i takes
-// cell i + 1 - c1 (c1 = 1 when the leading digits multiply to two digits, so
-// that digit 0 comes from carries alone). Each scaled term x (with the carry)
+// cell i + 1 - shift (see unwrap_term0). Each scaled term x (with the carry)
 // is split as x = radix^2 P' + radix tv + digit with P' = trunc(x/radix^2) - 1,
 // so that v = x/radix - radix P' lies in (0, 2 radix) for terms of either
 // sign: tv goes to the next digit, P' to the one after. Every double stays
@@ -588,49 +611,30 @@ void release_carries(const digit_release &release, const double *term, int last,
 extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out) {
     assert(n >= 1 && valid_radix(radix) && valid_nfft(nfft));
     const double r = 1.0 / radix;
-    const double rr = r * r;
-    const double f = 2.0 / nfft;
-    const double dradix = radix;
+    const digit_release release{2.0 / nfft, r * r, static_cast<double>(radix)};
     double *__restrict cell = d;
     int16_t *__restrict digit = out->digit;
 
-    // Term 0 is exactly the product of the leading digits; what the transform
-    // put beside it in cell 1 is the wrapped term nfft.
-    const double g = cell[lead_cell(nfft)];
-    const double term0 = nfft * 0.5 * std::fabs(g);
-    cell[lead_cell(nfft)] = cell[1] - term0;
-    cell[1] = term0;
-    const int c1 = std::fabs(g) + 0.5 >= radix ? 1 : 0;
+    const leading_term lead = unwrap_term0(radix, nfft, cell);
+    // The digits that have terms; the others are zero.
+    const int produced = std::min(n, nfft + 1 + lead.shift);
+    std::fill(digit + produced, digit + n, int16_t{0});
 
-    const int m = std::min(n, nfft + 1 + c1);
-    std::fill(digit + m, digit + n, int16_t{0});
+    carry_state state = tail_state(release, r, cell, produced + 1 - lead.shift, nfft);
+    release_carries(release, cell + 1 - lead.shift, produced - 1, digit, state);
+    const double above = release_top_digit(
+        release, r, lead.shift == 1 ? 0.5 : release.f * lead.term0 + 0.5, state, digit);
 
-    // The terms below the last digit only matter through their carry.
-    double tail = 0;
-    const int first_tail = m + 1 - c1;
-    double weight = 1;
-    for (int j = first_tail; j <= nfft + 1 && weight >= epsilon; ++j, weight *= r) {
-        tail += cell[j] * weight;
-    }
-    double u = (tail * f + 0.5) * rr;
-    double held = truncate_minus_one(u); // carry two places up, added one step later
-    const double carry = truncate((u - held) * dradix + 0.5);
-
-    carry_state state{carry + 0.5, held};
-    release_carries({f, rr, dradix}, cell + 1 - c1, m - 1, digit, state);
-    const double x =
-        (c1 == 1 ? 0.5 : f * term0 + 0.5) + (state.guarded_carry - 0.5) + dradix * state.held;
-    const double q = truncate(x * r);
-    digit[0] = static_cast<int16_t>(x - dradix * q);
-
-    int e = c1;
-    if (q >= 1) {
+    // Places the leading digit lies above the sum of the operands' exponents: one for a
+    // two-digit leading product, one more for a digit that the carries pushed above it.
+    int places = lead.shift;
+    if (above >= 1) {
         std::copy_backward(digit, digit + n - 1, digit + n);
-        digit[0] = static_cast<int16_t>(q);
-        e = c1 + 1;
+        digit[0] = static_cast<int16_t>(above);
+        places = lead.shift + 1;
     }
-    out->exponent = static_cast<int32_t>(std::floor(cell[exponent_cell] + e + 0.5));
-    out->sign = g > 0.5 ? 1 : -1;
+    out->exponent = static_cast<int32_t>(std::floor(cell[exponent_cell] + places + 0.5));
+    out->sign = lead.product > 0.5 ? 1 : -1;
     if (digit[0] == 0) {
         out->sign = 0;
         out->exponent = 0;
@@ -643,42 +647,46 @@ extern "C" void mp_mul_d2i(int n, int radix, int nfft, double *d, mp_number *out
 
 extern "C" void mp_mul_rcmul(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul(nfft, a, b);
+    active_kernels().rcmul(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1(int nfft, const double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_in1(nfft, a, b);
+    active_kernels().rcmul_nt_in1(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in2(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_in2(nfft, a, b);
+    active_kernels().rcmul_nt_in2(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_out(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcmul_nt_out(nfft, a, b);
+    active_kernels().rcmul_nt_out(nfft, a, b);
 }
 
 extern "C" void mp_mul_rcmul_nt_in1_add(int nfft, const double *a, double *b, double *sum) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b && b != sum && a != sum);
-    path_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
+    active_kernels().rcmul_nt_in1_add(nfft, a, b, sum);
 }
 
 extern "C" void mp_mul_rcsqu(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    path_kernels().rcsqu(nfft, a);
+    active_kernels().rcsqu(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_nt_in(int nfft, double *a) {
     assert(valid_nfft(nfft) && nfft > 2);
-    path_kernels().rcsqu_nt_in(nfft, a);
+    active_kernels().rcsqu_nt_in(nfft, a);
 }
 
 extern "C" void mp_mul_rcsqu_save(int nfft, double *a, double *b) {
     assert(valid_nfft(nfft) && nfft > 2 && a != b);
-    path_kernels().rcsqu_save(nfft, a, b);
+    active_kernels().rcsqu_save(nfft, a, b);
+}
+
+extern "C" const char *mp_simd_path(void) {
+    return simd::name_of(active_kernels().path);
 }
 
 // ---- Transform wrappers ----
@@ -1231,38 +1239,6 @@ extern "C" int mp_invisqrt_newton(int n, int radix, int x, mp_number *inout, mp_
 
 namespace {
 
-// The drivers' length schedule: from the start length up to nfft, doubling
-// after each step unless the step gained too few digits. A step that
-// returned prc had about 2 prc correct digits afterwards: the length is
-// repeated when that is under two thirds of its n_l - 2 digits, and once, at
-// the first length reaching nfft/8, when it is at most all of them. A correct
-// step repeats a length once at most; arithmetic that never gains precision
-// (a faulty processor) moves on after max_newton_repeats, so that the
-// computation ends and its check finds the wrong digits.
-constexpr int max_newton_repeats = 4;
-
-template <class Step> void run_newton_schedule(int n, int radix, int nfft, Step step) {
-    int length = mp_get_nfft_init(radix, nfft);
-    int strict_factor = 8;
-    int repeats = 0;
-    do {
-        const int n_l = std::min(length + 2, n);
-        const int prc = step(n_l, length);
-        bool repeat = false;
-        if (strict_factor * int64_t{length} >= nfft) {
-            strict_factor = 0;
-            repeat = 2 * prc <= n_l - 2;
-        } else {
-            repeat = 3 * prc < n_l - 2;
-        }
-        if (repeat && ++repeats <= max_newton_repeats) {
-            continue;
-        }
-        repeats = 0;
-        length *= 2;
-    } while (length <= nfft);
-}
-
 inline int start_digits(int n, int radix, int nfft) {
     return std::min(mp_get_nfft_init(radix, nfft) + 2, n);
 }
@@ -1277,7 +1253,7 @@ extern "C" int mp_inv(int n, int radix, const mp_number *in, mp_number *out, mp_
         return -1;
     }
     mp_inv_init(start_digits(n, radix, nfft), radix, in, out);
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_inv_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2);
     });
     return 0;
@@ -1297,7 +1273,7 @@ extern "C" int mp_sqrt(int n, int radix, const mp_number *in, mp_number *out, mp
     }
     mp_sqrt_init(start_digits(n, radix, nfft), radix, in, out, tmp1);
     int n_fft1 = 0;
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_sqrt_newton(n_l, radix, in, out, tmp1, tmp2, length, fft1, fft2, &n_fft1);
     });
     return 0;
@@ -1311,7 +1287,7 @@ extern "C" int mp_invisqrt(int n, int radix, int x, mp_number *out, mp_number *t
         return -1;
     }
     mp_invisqrt_init(start_digits(n, radix, nfft), radix, x, out);
-    run_newton_schedule(n, radix, nfft, [&](int n_l, int length) {
+    mp_newton::run_schedule(n, radix, nfft, [&](int n_l, int length) {
         return mp_invisqrt_newton(n_l, radix, x, out, tmp1, tmp2, length, fft1, fft2);
     });
     return 0;

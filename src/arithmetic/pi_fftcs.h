@@ -145,6 +145,11 @@ void mp_mul_rcsqu(int nfft, double *a);
 void mp_mul_rcsqu_nt_in(int nfft, double *a);
 void mp_mul_rcsqu_save(int nfft, double *a, double *b);
 
+/* The instruction-set path that the arithmetic's own loops run on (the bin-pair kernels, the
+ * carry settling, the carry release), as their table names it: the path that the transforms
+ * run on (fft_simd_path). */
+const char *mp_simd_path(void);
+
 /* Twice the worst distance from whole numbers of the terms of a worst-case
  * square of min(n, nfft/2 + 1) digits in d: 0 ... 1, used to choose the radix. */
 double mp_mul_radix_test(int n, int radix, int nfft, double *d);

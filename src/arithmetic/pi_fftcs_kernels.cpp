@@ -1,5 +1,5 @@
-// The arithmetic's loops that are compiled once per instruction set: for the baseline, for
-// AVX2 with FMA and for AVX-512 (see the table at the end and the choice in pi_fftcs.cpp).
+// The arithmetic's loops that are compiled once per instruction-set path (see the list in
+// src/CMakeLists.txt) into the namespace mp_kernels::<path>, with the path's table at the end.
 //
 // In the bin-pair kernels a group of `lanes` consecutive pairs is held as two vectors, the real
 // and the imaginary parts of its bins, so that every formula runs lane by lane without
@@ -9,6 +9,7 @@
 // vectorises its blocks for the path's registers.
 #include "arithmetic/pi_fftcs_kernels.h"
 
+#include "arithmetic/pi_fftcs_release.h"
 #include "fft/twiddle_walk.h"
 
 #include <algorithm>
@@ -16,14 +17,13 @@
 #include <math.h>
 #include <utility>
 
-#ifndef SIMD_PATH_KERNELS
-#define SIMD_PATH_KERNELS kernels_baseline
-#define SIMD_PATH_LANES 1
+#ifndef SIMD_PATH // the plain compile is the baseline
+#define SIMD_PATH baseline
+#define SIMD_REGISTER_BITS 128
 #endif
 
+namespace mp_kernels::SIMD_PATH {
 namespace {
-
-using mp_kernels::carry_of;
 
 // ---- Carry settling ----
 
@@ -108,7 +108,9 @@ int halve_places(int count, int radix, int half, const int16_t *in, int16_t *out
 
 // ---- Bin-pair kernels ----
 
-constexpr int lanes = SIMD_PATH_LANES;
+// A double to a lane in the registers of the path; the baseline's 128 bits hold one pair, so
+// that its results are the scalar formulas'.
+constexpr int lanes = SIMD_REGISTER_BITS > 128 ? SIMD_REGISTER_BITS / 64 : 1;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4 || lanes == 8);
 
 // The real or the imaginary parts of `count` bins: a double, or a vector of `count` doubles.
@@ -398,7 +400,8 @@ void rcsqu_save(int nfft, double *a, double *b) {
 
 } // namespace
 
-extern const mp_kernels::kernel_table mp_kernels::SIMD_PATH_KERNELS = {
+extern const kernel_table kernels = {
+    .path = simd::path::SIMD_PATH,
     .rcmul = rcmul,
     .rcmul_nt_in1 = rcmul_nt_in1,
     .rcmul_nt_in2 = rcmul_nt_in2,
@@ -411,4 +414,13 @@ extern const mp_kernels::kernel_table mp_kernels::SIMD_PATH_KERNELS = {
     .subtract_places = subtract_places,
     .balance_places = balance_places,
     .halve_places = halve_places,
+// The carry release runs its lanes in AVX2 registers wherever the path has AVX2 (one AVX-512
+// register was slower: its lanes form a single chain), else one digit of each lane in turn.
+#ifdef __AVX2__
+    .release = &mp_release::avx2::lanes,
+#else
+    .release = &mp_release::baseline::lanes,
+#endif
 };
+
+} // namespace mp_kernels::SIMD_PATH

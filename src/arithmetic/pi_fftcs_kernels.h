@@ -1,15 +1,23 @@
-// Internal to the arithmetic: its loops that are compiled once per instruction set (see
+// Internal to the arithmetic: its loops that are compiled once per instruction-set path (see
 // pi_fftcs_kernels.cpp), the bin-pair kernels of the FFT products and the carry settling of
-// additions, subtractions, packing and halving. pi_fftcs.cpp runs the table of the path the
-// transforms chose.
+// additions, subtractions, packing and halving, with the carry release of the conversion back.
+// Each path's table is mp_kernels::<path>::kernels; pi_fftcs.cpp runs the active path's.
 #ifndef TESSARY_PI_FFTCS_KERNELS_H
 #define TESSARY_PI_FFTCS_KERNELS_H
 
+#include "fft/simd_path.h"
+
 #include <cstdint>
+
+namespace mp_release {
+struct lanes_table;
+}
 
 namespace mp_kernels {
 
 struct kernel_table {
+    simd::path path; // the path the loops were compiled for
+
     // The bin-pair kernels, in the signatures of mp_mul_rcmul ... mp_mul_rcsqu_save.
     void (*rcmul)(int nfft, double *a, double *b);
     void (*rcmul_nt_in1)(int nfft, const double *a, double *b);
@@ -33,13 +41,16 @@ struct kernel_table {
     // out[i] = (in[i] + radix * (the parity of in[i-1])) / 2, with `half` as the parity before
     // in[0]; returns the parity of in[count-1]. out may be in, or lie below it.
     int (*halve_places)(int count, int radix, int half, const int16_t *in, int16_t *out);
+
+    // The lanes of the carry release (pi_fftcs_release.h).
+    const mp_release::lanes_table *release;
 };
 
-extern const kernel_table kernels_baseline;
-#ifdef TESSARY_X86_PATHS
-extern const kernel_table kernels_avx2;   // AVX2 with FMA
-extern const kernel_table kernels_avx512; // AVX-512 F/DQ/VL
-#endif
+TESSARY_SIMD_PATHS(SIMD_DECLARE_KERNELS)
+
+// Every path's table: path_kernels.of(p) is path p's own, path_kernels.active() the one this
+// process runs.
+extern const simd::per_path<kernel_table> path_kernels;
 
 namespace {
 

@@ -1,11 +1,38 @@
-// The lanes of the carry release in AVX2 registers, for the AVX2 and AVX-512 paths. Compiled
-// with contraction to FMA off: every lane then computes exactly what the portable code
-// computes for the same digit.
+// The lane kernels of the carry release: compiled plainly, the portable one that releases one
+// digit of each lane in turn; compiled for AVX2 (on the paths that have it), the lanes in AVX2
+// registers, with contraction to FMA off: every lane then computes exactly what the portable
+// kernel computes for the same digit.
 #include "arithmetic/pi_fftcs_release.h"
+
+#ifndef __AVX2__
+
+namespace mp_release::baseline {
+namespace {
+
+void release_lanes(const digit_release &release, const double *term, const int (&top)[carry_lanes],
+                   int length, int16_t *__restrict digit, carry_state (&lane)[carry_lanes],
+                   carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
+    run_lanes(
+        length,
+        [&](int k) {
+            for (int l = 0; l < carry_lanes; ++l) {
+                digit[top[l] - k] = release_digit(release, lane[l], term[top[l] - k]);
+            }
+        },
+        [&](int l) { return lane[l]; }, checkpoint);
+}
+
+} // namespace
+
+extern const lanes_table lanes = {simd::path::baseline, release_lanes};
+
+} // namespace mp_release::baseline
+
+#else
 
 #include <immintrin.h>
 
-namespace mp_release {
+namespace mp_release::avx2 {
 namespace {
 
 // Four lanes per register, in two registers: two independent chains of four lanes. One
@@ -65,12 +92,9 @@ inline void release_step_of_lanes(const digit_release &release, const double *te
     }
 }
 
-} // namespace
-
-void release_lanes_avx2(const digit_release &release, const double *term,
-                        const int (&top)[carry_lanes], int length, int16_t *__restrict digit,
-                        carry_state (&state)[carry_lanes],
-                        carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
+void release_lanes(const digit_release &release, const double *term, const int (&top)[carry_lanes],
+                   int length, int16_t *__restrict digit, carry_state (&state)[carry_lanes],
+                   carry_state (&checkpoint)[carry_lanes][lane_checkpoints]) {
     lane_states lanes;
     for (int l = 0; l < carry_lanes; ++l) {
         lanes.set(l, state[l]);
@@ -83,4 +107,10 @@ void release_lanes_avx2(const digit_release &release, const double *term,
     }
 }
 
-} // namespace mp_release
+} // namespace
+
+extern const lanes_table lanes = {simd::path::avx2, release_lanes};
+
+} // namespace mp_release::avx2
+
+#endif

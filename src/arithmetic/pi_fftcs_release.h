@@ -1,9 +1,11 @@
-// Internal to the arithmetic: the carry release of the conversion back, shared by the portable
-// code in pi_fftcs.cpp and the lane kernel of pi_fftcs_release.cpp, which is compiled for AVX2.
-// Everything but the records and the kernel declaration has internal linkage, so that each
-// translation unit keeps the copies compiled for its own instruction set.
+// Internal to the arithmetic: the carry release of the conversion back, shared by pi_fftcs.cpp
+// and the lane kernels of pi_fftcs_release.cpp, portable and in AVX2 registers. Everything but
+// the records and the kernel tables has internal linkage, so that each translation unit keeps
+// the copies compiled for its own instruction set.
 #ifndef TESSARY_PI_FFTCS_RELEASE_H
 #define TESSARY_PI_FFTCS_RELEASE_H
+
+#include "fft/simd_path.h"
 
 #include <cassert>
 #include <cmath>
@@ -40,9 +42,19 @@ using lanes_kernel = void(const digit_release &release, const double *term,
                           carry_state (&state)[carry_lanes],
                           carry_state (&checkpoint)[carry_lanes][lane_checkpoints]);
 
-#ifdef TESSARY_X86_PATHS
-lanes_kernel release_lanes_avx2; // four lanes per register, in two registers
-#endif
+// A lane kernel and the instruction set it was compiled for. Each path's arithmetic table
+// names the one it runs (pi_fftcs_kernels.cpp).
+struct lanes_table {
+    simd::path path;
+    lanes_kernel *release_lanes;
+};
+
+namespace baseline {
+extern const lanes_table lanes; // one digit of each lane in turn
+}
+namespace avx2 {
+extern const lanes_table lanes; // four lanes per register, in two registers
+}
 
 namespace {
 

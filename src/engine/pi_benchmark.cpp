@@ -5,6 +5,7 @@
 #include "fft/fftsg_h.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <memory>
@@ -168,6 +170,8 @@ struct agm_computation {
     // at the most that npow, an int, can count, and its check finds the wrong digits.
     int iterate(pi_progress_callback callback, void *user_data, double &total_seconds) const {
         constexpr int max_iterations = 28;
+        // The last doubling makes npow 2^30, the largest power of two that an int holds.
+        static_assert(std::int64_t{4} << max_iterations == std::int64_t{INT_MAX} / 2 + 1);
         int npow = 4;
         int nprc = 0;
         for (int step = 1; step <= max_iterations; ++step) {
@@ -592,8 +596,21 @@ extern "C" double pi_score(int digits, double seconds) {
     return score_for(digits, seconds);
 }
 
+// The kernels that ran, as their tables name themselves. The transforms and the arithmetic follow
+// one choice of path, so they name the same one; were they ever to differ, both are named.
 extern "C" const char *pi_simd_path(void) {
-    return fft_simd_path();
+    static const auto name = [] {
+        std::array<char, 64> text{};
+        const char *transforms = fft_simd_path(), *arithmetic = mp_simd_path();
+        if (std::strcmp(transforms, arithmetic) == 0) {
+            std::snprintf(text.data(), text.size(), "%s", transforms);
+        } else {
+            std::snprintf(text.data(), text.size(), "transforms %s, arithmetic %s", transforms,
+                          arithmetic);
+        }
+        return text;
+    }();
+    return name.data();
 }
 
 extern "C" const char *pi_simd_note(void) {

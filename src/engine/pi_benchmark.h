@@ -40,8 +40,9 @@ void pi_cleanup(void);
 
 /* ---- For the front ends and the tests: not part of the engine's public interface ---- */
 
-/* The instruction-set path the computation runs on ("baseline", "avx2" or "avx512"), and
- * null or an English note when TESSARY_SIMD asked for a path that is not available here.
+/* The instruction-set path the computation's kernels run on ("baseline", "avx2" or "avx512"),
+ * as their tables name it, and null or an English note when TESSARY_SIMD asked for a path
+ * that is not available here.
  * A score is a benchmark of the path it ran on. */
 const char *pi_simd_path(void);
 const char *pi_simd_note(void);

@@ -20,12 +20,12 @@ extern "C" {
  * sign >= 0: X[k] = sum x[j] exp(+2 pi i jk/N); sign < 0: exp(-2 pi i jk/N). */
 void cdft(int n, int sign, double *a);
 
-/* The instruction-set path the transforms run on: "baseline", "avx2" (AVX2 with FMA) or
- * "avx512" (AVX-512 F, DQ and VL), chosen once per process: the fastest one the processor
- * supports, or the one named by the environment variable TESSARY_SIMD. A name the build does
- * not know, or a path the processor lacks, falls back to the fastest path; fft_simd_note then
- * returns an English text saying so (otherwise null). Paths may round transforms differently
- * in their last bits. */
+/* The instruction-set path the transforms run on, as their kernel table names it: "baseline",
+ * "avx2" (AVX2 with FMA) or "avx512" (AVX-512 F, DQ and VL), chosen once per process: the
+ * fastest one the processor supports, or the one named by the environment variable
+ * TESSARY_SIMD. A name the build does not know, or a path the processor lacks, falls back to
+ * the fastest path; fft_simd_note then returns an English text saying so (otherwise null).
+ * Paths may round transforms differently in their last bits. */
 const char *fft_simd_path(void);
 const char *fft_simd_note(void);
 

@@ -1,9 +1,9 @@
 // Internal to the FFT package: what the transform kernels (compiled once per instruction set,
 // see fftsg_h_kernels.cpp) share with the public entry points and the real transforms.
 //
-// Everything below except the kernel table has internal linkage on purpose: each translation
-// unit is compiled for its own instruction set and must keep its own copies, or the linker
-// could hand an AVX-512 copy of a helper to the baseline code.
+// Everything below has internal linkage on purpose: each translation unit is compiled for its
+// own instruction set and must keep its own copies, or the linker could hand an AVX-512 copy of
+// a helper to the baseline code.
 #ifndef TESSARY_FFTSG_H_COMMON_H
 #define TESSARY_FFTSG_H_COMMON_H
 
@@ -13,56 +13,6 @@
 #include <bit>
 #include <math.h>
 #include <utility>
-
-namespace fftsg {
-
-// The complex-transform kernels of one instruction set, in the public signatures.
-// clang-format off
-#define FFTSG_SIZED_KERNELS(X) \
-    X(cftfsub)                 \
-    X(cftfsub_upper_half_zero) \
-    X(cftbsub)                 \
-    X(cftmdl1)                 \
-    X(cftb1st)                 \
-    X(cftmdl2)                 \
-    X(cftfx41)                 \
-    X(cftfx42)                 \
-    X(cftexp1)                 \
-    X(cftexp2)                 \
-    X(cftrec1)                 \
-    X(cftrec2)                 \
-    X(bitrv2)                  \
-    X(bitrv2conj)
-#define FFTSG_FIXED_KERNELS(X) \
-    X(bitrv216)                \
-    X(bitrv216neg)             \
-    X(bitrv208)                \
-    X(bitrv208neg)             \
-    X(cftf161)                 \
-    X(cftf162)                 \
-    X(cftf081)                 \
-    X(cftf082)                 \
-    X(cftf040)                 \
-    X(cftb040)                 \
-    X(cftx020)
-// clang-format on
-
-struct kernel_table {
-#define FFTSG_SIZED_ENTRY(name) void (*name)(int n, double *a);
-#define FFTSG_FIXED_ENTRY(name) void (*name)(double *a);
-    FFTSG_SIZED_KERNELS(FFTSG_SIZED_ENTRY)
-    FFTSG_FIXED_KERNELS(FFTSG_FIXED_ENTRY)
-#undef FFTSG_SIZED_ENTRY
-#undef FFTSG_FIXED_ENTRY
-};
-
-extern const kernel_table kernels_baseline;
-#ifdef TESSARY_X86_PATHS
-extern const kernel_table kernels_avx2;   // AVX2 with FMA: two complex values per register
-extern const kernel_table kernels_avx512; // AVX-512 F/DQ/VL: four complex values per register
-#endif
-
-} // namespace fftsg
 
 namespace {
 

@@ -1,19 +1,23 @@
-// The complex-transform kernels, compiled once per instruction set: for the baseline, for
-// AVX2 with FMA and for AVX-512 (see the kernel table at the end and the choice in
-// fftsg_h.cpp). The radix-4 stages hold `lanes` consecutive complex values in one register:
-// one on the baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such
-// registers runs in them; the others stay on pairs of doubles.
+// The complex-transform kernels, compiled once per instruction-set path (see the list in
+// src/CMakeLists.txt) into the namespace fftsg::<path>, with the path's table at the end. The
+// radix-4 stages hold `lanes` consecutive complex values in one register: one on the
+// baseline, two in 256 bits, four in 512 bits. A leaf that fits in four such registers runs in
+// them; the others stay on pairs of doubles.
+#include "fft/fftsg_h_kernels.h"
 #include "fft/fftsg_h_common.h"
 
 #include <cassert>
 #include <utility>
 
-#ifndef SIMD_PATH_KERNELS
-#define SIMD_PATH_KERNELS kernels_baseline
-#define SIMD_PATH_LANES 1
+#ifndef SIMD_PATH // the plain compile is the baseline
+#define SIMD_PATH baseline
+#define SIMD_REGISTER_BITS 128
 #endif
 
+namespace fftsg::SIMD_PATH {
 namespace {
+
+using ::twiddle_step;
 
 constexpr double cos_pi_8 = 0.9238795325112867;
 constexpr double sin_pi_8 = 0.3826834323650898;
@@ -30,7 +34,7 @@ constexpr int twiddle_block = 64;
 // ---------------------------------------------------------------------------------------------
 // `lanes` consecutive complex values in one register, re and im interleaved as in memory
 
-constexpr int lanes = SIMD_PATH_LANES;
+constexpr int lanes = SIMD_REGISTER_BITS / 128;
 static_assert(lanes == 1 || lanes == 2 || lanes == 4);
 constexpr int lane_doubles = 2 * lanes;
 using lane_vector = double __attribute__((vector_size(8 * lane_doubles)));
@@ -287,41 +291,69 @@ inline points first_point_alone(const double *__restrict a) {
     return from_lanes([=](int c) { return c == 0 ? load(a, 0) : complex{0, 0}; });
 }
 
-// Loads the points at j, j+m, j+2m, j+3m, applies `butterfly` to them and stores them back.
-template <input kind = input::plain, class Butterfly>
-inline void at_quarters(double *__restrict a, int j, int m, Butterfly butterfly) {
-    const auto load_input = kind == input::conjugated ? load_points_conj : load_points;
-    points x0 = load_input(a, j);
-    points x1 = load_input(a, j + m);
-    points x2, x3;
-    if constexpr (kind == input::upper_half_zero) {
+// The points at j, j+m, j+2m and j+3m: `lanes` consecutive ones of each quarter.
+struct quarter_points {
+    points x0, x1, x2, x3;
+};
+
+template <input kind>
+inline quarter_points load_quarters(const double *__restrict a, int j, int m) {
+    if constexpr (kind == input::conjugated) {
+        return {load_points_conj(a, j), load_points_conj(a, j + m), load_points_conj(a, j + 2 * m),
+                load_points_conj(a, j + 3 * m)};
+    } else if constexpr (kind == input::upper_half_zero) {
         // Of the third quarter only its first point, 2Q, may be non-zero.
-        x2 = j == 0 ? first_point_alone(a + 2 * m) : points{};
-        x3 = points{};
+        return {load_points(a, j), load_points(a, j + m),
+                j == 0 ? first_point_alone(a + 2 * m) : points{}, points{}};
     } else {
-        x2 = load_input(a, j + 2 * m);
-        x3 = load_input(a, j + 3 * m);
+        return {load_points(a, j), load_points(a, j + m), load_points(a, j + 2 * m),
+                load_points(a, j + 3 * m)};
     }
-    butterfly(x0, x1, x2, x3);
-    store(a, j, x0);
-    store(a, j + m, x1);
-    store(a, j + 2 * m, x2);
-    store(a, j + 3 * m, x3);
 }
 
-// Walks the indices k = 0 .. H-1 in groups of `lanes` and, with each group, its mirror group
-// Q-k-lanes .. Q-k-1, whose twiddles are those of k+lanes .. k+1 read in reverse order: so
-// the twiddles are generated only up to the middle H, and the two walks cover all Q indices.
-// `group(j, twiddles)` and `mirror(j, twiddles shifted one index on)` do the butterflies.
-template <class Group, class Mirror>
-inline void walk_quarter(int n, double theta, Group group, Mirror mirror) {
+inline void store_quarters(double *__restrict a, int j, int m, const quarter_points &x) {
+    store(a, j, x.x0);
+    store(a, j + m, x.x1);
+    store(a, j + 2 * m, x.x2);
+    store(a, j + 3 * m, x.x3);
+}
+
+// The kind-1 butterflies of the quarter points at j, with the twiddles W^k and W^3k.
+template <input kind>
+inline void kind1_at(double *__restrict a, int j, int m, points w1, points w3) {
+    quarter_points x = load_quarters<kind>(a, j, m);
+    butterfly1(x.x0, x.x1, x.x2, x.x3, w1, w3);
+    store_quarters(a, j, m, x);
+}
+
+// The kind-2 butterflies of the quarter points at j, with W^k, zeta W^k, W^3k and i zeta W^3k.
+inline void kind2_at(double *__restrict a, int j, int m, points w1, points z1, points w3,
+                     points z3) {
+    quarter_points x = load_quarters<input::plain>(a, j, m);
+    butterfly2(x.x0, x.x1, x.x2, x.x3, w1, z1, w3, z3);
+    store_quarters(a, j, m, x);
+}
+
+// A group of `lanes` indices k, k+1, ... of a quarter, and its mirror group Q-k-lanes ..
+// Q-k-1, whose twiddles are those of k+lanes .. k+1 read in reverse order: so the twiddles are
+// generated only up to the middle H, and the groups and their mirrors cover all Q indices.
+struct stage_group {
+    int j, mirror_j;         // the positions of both, in doubles
+    stage_twiddles twiddles; // W^k and W^3k of the group
+    stage_twiddles one_on;   // the twiddles of k+1 .. k+lanes, the mirror's in reverse order
+};
+
+// Calls visit(group) for the groups k = 0, lanes, ... below H of a block of n doubles.
+template <class Visit> inline void for_each_group(int n, double theta, Visit visit) {
     assert(n >= 64);
     const int m = n >> 2, half = n >> 4;
     auto walk = stage_walk(theta, half);
     for (int k = 0; k < half; k += lanes, walk.advance()) {
         const stage_twiddles &t = walk.current(), &u = walk.following();
-        group(2 * k, t.w1, t.w3);
-        mirror(m - 2 * k - lane_doubles, shifted_one(t.w1, u.w1), shifted_one(t.w3, u.w3));
+        visit(stage_group{2 * k,
+                          m - 2 * k - lane_doubles,
+                          t,
+                          {shifted_one(t.w1, u.w1), shifted_one(t.w3, u.w3)}});
     }
 }
 
@@ -329,11 +361,10 @@ inline void walk_quarter(int n, double theta, Group group, Mirror mirror) {
 // and W^(3(Q-k)) = -i conj(W^3k).
 template <input kind> void stage1(int n, double *__restrict a) {
     const int m = n >> 2;
-    const auto at = [a, m](int j, points w1, points w3) {
-        at_quarters<kind>(a, j, m, [w1, w3](auto &...x) { butterfly1(x..., w1, w3); });
-    };
-    walk_quarter(n, 2 * (half_pi / m), at,
-                 [at](int j, points w1, points w3) { at(j, mirrored(w1), -mirrored(w3)); });
+    for_each_group(n, 2 * (half_pi / m), [=](const stage_group &g) {
+        kind1_at<kind>(a, g.j, m, g.twiddles.w1, g.twiddles.w3);
+        kind1_at<kind>(a, g.mirror_j, m, mirrored(g.one_on.w1), -mirrored(g.one_on.w3));
+    });
 }
 
 // Kind-2 stage: W = W_2N, with zeta W^k and i zeta W^3k beside W^k and W^3k. The mirror Q-k:
@@ -341,16 +372,13 @@ template <input kind> void stage1(int n, double *__restrict a) {
 // i zeta W^(3(Q-k)) = -i conj(W^3k). Quarters 0..3 then need blocks of kinds 1, 2, 1, 2.
 void stage2(int n, double *__restrict a) {
     const int m = n >> 2;
-    const auto at = [a, m](int j, points w1, points z1, points w3, points z3) {
-        at_quarters(a, j, m, [=](auto &...x) { butterfly2(x..., w1, z1, w3, z3); });
-    };
-    walk_quarter(
-        n, 2 * (half_pi / (n >> 1)),
-        [at](int j, points w1, points w3) { at(j, w1, times_zeta(w1), w3, times_i_zeta(w3)); },
-        [at](int j, points w1, points w3) {
-            at(j, mirrored(times_zeta(w1)), mirrored(w1), -mirrored(times_i_zeta(w3)),
-               -mirrored(w3));
-        });
+    for_each_group(n, 2 * (half_pi / (n >> 1)), [=](const stage_group &g) {
+        const points w1 = g.twiddles.w1, w3 = g.twiddles.w3;
+        kind2_at(a, g.j, m, w1, times_zeta(w1), w3, times_i_zeta(w3));
+        const points v1 = g.one_on.w1, v3 = g.one_on.w3;
+        kind2_at(a, g.mirror_j, m, mirrored(times_zeta(v1)), mirrored(v1),
+                 -mirrored(times_i_zeta(v3)), -mirrored(v3));
+    });
 }
 
 void cftmdl1(int n, double *a) {
@@ -825,8 +853,33 @@ void cftbsub(int n, double *a) {
 
 } // namespace
 
-extern const fftsg::kernel_table fftsg::SIMD_PATH_KERNELS = {
-#define FFTSG_TABLE_ENTRY(name) .name = name,
-    FFTSG_SIZED_KERNELS(FFTSG_TABLE_ENTRY) FFTSG_FIXED_KERNELS(FFTSG_TABLE_ENTRY)
-#undef FFTSG_TABLE_ENTRY
+extern const kernel_table kernels = {
+    .path = simd::path::SIMD_PATH,
+    .cftfsub = cftfsub,
+    .cftfsub_upper_half_zero = cftfsub_upper_half_zero,
+    .cftbsub = cftbsub,
+    .cftmdl1 = cftmdl1,
+    .cftb1st = cftb1st,
+    .cftmdl2 = cftmdl2,
+    .cftfx41 = cftfx41,
+    .cftfx42 = cftfx42,
+    .cftexp1 = cftexp1,
+    .cftexp2 = cftexp2,
+    .cftrec1 = cftrec1,
+    .cftrec2 = cftrec2,
+    .bitrv2 = bitrv2,
+    .bitrv2conj = bitrv2conj,
+    .bitrv216 = bitrv216,
+    .bitrv216neg = bitrv216neg,
+    .bitrv208 = bitrv208,
+    .bitrv208neg = bitrv208neg,
+    .cftf161 = cftf161,
+    .cftf162 = cftf162,
+    .cftf081 = cftf081,
+    .cftf082 = cftf082,
+    .cftf040 = cftf040,
+    .cftb040 = cftb040,
+    .cftx020 = cftx020,
 };
+
+} // namespace fftsg::SIMD_PATH
