@@ -6,6 +6,7 @@
 #include "fft/fftsg_h.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -26,6 +27,9 @@ static_assert(offsetof(pi_result, time_seconds) == 8);
 static_assert(offsetof(pi_result, score) == 16);
 static_assert(offsetof(pi_result, error_message) == 24);
 static_assert(sizeof(pi_result) == 280);
+static_assert(offsetof(pi_check, unchecked_digits) == 8);
+static_assert(offsetof(pi_check, arithmetic_error) == 12);
+static_assert(sizeof(pi_check) == 16);
 
 namespace {
 
@@ -72,7 +76,6 @@ template <std::size_t size> void set_text(char (&buffer)[size], const char *text
 // page per array, and unmapping returns it all, so that the benchmark's runs do not pile up
 // the heap's leftovers. A refused advice changes nothing. Smaller arrays come from malloc.
 constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
-constexpr std::size_t small_page_bytes = 4096;
 
 struct array_deleter {
     std::size_t mapped_bytes = 0; // 0 for an array from malloc
@@ -94,7 +97,7 @@ std::uintptr_t round_up(std::uintptr_t x, std::size_t to) {
 // Maps `bytes` starting on a huge page: one huge page more than needed, less the parts before
 // the first huge-page boundary and past the end.
 template <class T> array_ptr<T> map_on_huge_pages(std::size_t bytes) {
-    const std::size_t length = round_up(bytes, small_page_bytes);
+    const std::size_t length = round_up(bytes, static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
     void *p = mmap(nullptr, length + huge_page_bytes, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) {
