@@ -458,7 +458,7 @@ void record_outcome(const agm_computation &agm, int log2_nfft, double seconds, p
 
 // Fails a computation whose radix test chose a smaller radix than a correct machine's: its
 // error was larger than the transforms' rounding can make, and it would do less work than
-// any other run of the same size. Nothing is computed, as with wrong digits nothing counts.
+// any other run of the same size. Nothing is computed: no digit of it would count.
 void record_radix_error(int chosen, int least, pi_result *result, pi_check *check) {
     std::snprintf(result->error_message, sizeof result->error_message,
                   "%s(radix %s where a correct machine chooses %s)%s", radix_test_lead.data(),
