@@ -1,7 +1,7 @@
 // The engine's timing, score and progress, through link-time seams that keep the real
 // arithmetic: clock() is replaced by a fake processor clock that advances only when a
 // wrapped operation or the test's callback says so, and the radix test's result can be
-// replaced to force a radix.
+// replaced to force a radix, which the least radix of a correct machine can be made to allow.
 
 #include "arithmetic/pi_fftcs.h"
 #include "engine/pi_benchmark.h"
@@ -10,6 +10,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <vector>
 
@@ -23,6 +24,7 @@ int __real_mp_inv(int, int, const mp_number *, mp_number *, mp_number *, mp_numb
                   double *);
 void __real_mp_add(int, int, const mp_number *, const mp_number *, mp_number *);
 double __real_mp_mul_radix_test(int, int, int, double *);
+int __real_pi_least_log10_radix(int);
 }
 
 namespace {
@@ -35,6 +37,7 @@ struct FakeClock {
     std::clock_t setup_ticks = 0, mul_ticks = 0, final_ticks = 0;
     bool replace_radix_test = false;
     double radix_test_value = 0;
+    bool every_radix_correct = false; // as at a length where a correct machine chooses 10
     // The number that the last mp_add read as its first operand: in the AGM loop's last
     // addition that is e, whose exponent the progress report's precision comes from.
     int32_t last_add_sign = 0, last_add_exponent = 0;
@@ -70,6 +73,9 @@ extern "C" void __wrap_mp_add(int n, int radix, const mp_number *in1, const mp_n
 extern "C" double __wrap_mp_mul_radix_test(int n, int radix, int nfft, double *d) {
     const double measured = __real_mp_mul_radix_test(n, radix, nfft, d);
     return fake.replace_radix_test ? fake.radix_test_value : measured;
+}
+extern "C" int __wrap_pi_least_log10_radix(int log2_nfft) {
+    return fake.every_radix_correct ? 1 : __real_pi_least_log10_radix(log2_nfft);
 }
 
 namespace {
@@ -157,6 +163,7 @@ TEST_F(PiTiming, ScoreIsRoundedUpFromTheComputedDigitCount) {
 
     // A radix forced down to 10 computes only nfft digits, and the score uses those.
     fake.replace_radix_test = true;
+    fake.every_radix_correct = true;
     fake.radix_test_value = 1;
     fake.setup_ticks = 1000;
     Computation radix10;
@@ -183,6 +190,7 @@ TEST_F(PiTiming, RadixRuleTakesTheAllowanceAndTheLimitItself) {
     const int nfft = nfft_for(digits);
     const double allowance = DBL_EPSILON * (100.0 * (nfft + 2) / 4);
     fake.replace_radix_test = true;
+    fake.every_radix_correct = true;
     struct Case {
         double value;
         int digits; // log10_radix * nfft
@@ -211,6 +219,35 @@ TEST_F(PiTiming, RadixRuleTakesTheAllowanceAndTheLimitItself) {
         ASSERT_EQ(r.success, 1);
         EXPECT_EQ(r.digits, c.digits);
     }
+}
+
+void keep_digits(const mp_number *pi, int n, int, void *data) {
+    static_cast<std::vector<std::int16_t> *>(data)->assign(pi->digit, pi->digit + n);
+}
+
+// A radix test replaced by one that chooses what the real one does changes nothing.
+TEST_F(PiTiming, ForcingTheCorrectMachinesRadixChangesNoDigitAndNoScore) {
+    fake.setup_ticks = 2500;
+    fake.mul_ticks = 700;
+    std::vector<pi_result> results;
+    std::vector<std::vector<std::int16_t>> values;
+    for (const bool forced : {false, true}) {
+        SCOPED_TRACE(forced);
+        fake.replace_radix_test = forced; // an error of 0 chooses radix 10000
+        pi_result r{};
+        std::vector<std::int16_t> digits;
+        fake.on = true;
+        pi_calculate_value(100000, &r, nullptr, nullptr, keep_digits, &digits);
+        fake.on = false;
+        ASSERT_EQ(r.success, 1);
+        results.push_back(r);
+        values.push_back(digits);
+    }
+    EXPECT_EQ(results[1].digits, results[0].digits);
+    EXPECT_EQ(results[1].time_seconds, results[0].time_seconds);
+    EXPECT_EQ(results[1].score, results[0].score);
+    EXPECT_GT(results[0].score, 0);
+    EXPECT_EQ(values[1], values[0]);
 }
 
 // Each report carries its step, 1, 2, ..., and 4 * log10_radix * nprc digits with nprc the

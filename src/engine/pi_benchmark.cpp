@@ -1,12 +1,15 @@
 #include "engine/pi_benchmark.h"
 
 #include "arithmetic/pi_fftcs.h"
+#include "engine/pi_radix.h"
 #include "engine/pi_reference_table.h"
 #include "fft/fftsg_h.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -26,6 +29,9 @@ static_assert(offsetof(pi_result, time_seconds) == 8);
 static_assert(offsetof(pi_result, score) == 16);
 static_assert(offsetof(pi_result, error_message) == 24);
 static_assert(sizeof(pi_result) == 280);
+static_assert(offsetof(pi_check, unchecked_digits) == 8);
+static_assert(offsetof(pi_check, arithmetic_error) == 12);
+static_assert(sizeof(pi_check) == 16);
 
 namespace {
 
@@ -65,20 +71,63 @@ template <std::size_t size> void set_text(char (&buffer)[size], const char *text
     std::snprintf(buffer, size, "%s", text);
 }
 
-struct free_deleter {
-    void operator()(void *p) const noexcept { std::free(p); }
-};
-template <class T> using heap_ptr = std::unique_ptr<T, free_deleter>;
+// Arrays of a huge page or more get a mapping of their own that starts on a huge page, with
+// their whole huge pages advised as such: where the kernel allows it, the transforms' passes
+// over 16 MB then miss the TLB far less, and their time varies less from run to run. The part
+// past the last whole huge page keeps small pages, so that memory grows by at most a small
+// page per array, and unmapping returns it all, so that the benchmark's runs do not pile up
+// the heap's leftovers. A refused advice changes nothing. Smaller arrays come from malloc.
+constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
 
-template <class T> heap_ptr<T> allocate(std::size_t bytes) {
-    return heap_ptr<T>(static_cast<T *>(std::malloc(bytes)));
+struct array_deleter {
+    std::size_t mapped_bytes = 0; // 0 for an array from malloc
+
+    void operator()(void *p) const noexcept {
+        if (mapped_bytes != 0) {
+            munmap(p, mapped_bytes);
+        } else {
+            std::free(p);
+        }
+    }
+};
+template <class T> using array_ptr = std::unique_ptr<T, array_deleter>;
+
+std::uintptr_t round_up(std::uintptr_t x, std::size_t to) {
+    return (x + to - 1) / to * to;
+}
+
+// Maps `bytes` starting on a huge page: one huge page more than needed, less the parts before
+// the first huge-page boundary and past the end.
+template <class T> array_ptr<T> map_on_huge_pages(std::size_t bytes) {
+    const std::size_t length = round_up(bytes, static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
+    void *p = mmap(nullptr, length + huge_page_bytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        return nullptr;
+    }
+    const auto mapped = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t start = round_up(mapped, huge_page_bytes);
+    if (start != mapped) {
+        munmap(p, start - mapped);
+    }
+    munmap(reinterpret_cast<void *>(start + length), mapped + huge_page_bytes - start);
+    auto *array = reinterpret_cast<T *>(start);
+    madvise(array, bytes / huge_page_bytes * huge_page_bytes, MADV_HUGEPAGE);
+    return array_ptr<T>(array, array_deleter{length});
+}
+
+template <class T> array_ptr<T> allocate(std::size_t bytes) {
+    if (bytes >= huge_page_bytes) {
+        return map_on_huge_pages<T>(bytes);
+    }
+    return array_ptr<T>(static_cast<T *>(std::malloc(bytes)));
 }
 
 // The six numbers and three FFT work arrays of one computation, allocated in this
 // order before any is tested, and released together.
 struct workspace {
-    heap_ptr<mp_number> a, b, c, e, tmp1, tmp2;
-    heap_ptr<double> work1, work2, work3;
+    array_ptr<mp_number> a, b, c, e, tmp1, tmp2;
+    array_ptr<double> work1, work2, work3;
 
     workspace(int n, int nfft) {
         const std::size_t number_bytes = mp_number_size(n);
@@ -97,27 +146,13 @@ struct workspace {
     bool complete() const { return a && b && c && e && tmp1 && tmp2 && work1 && work2 && work3; }
 };
 
-struct radix_choice {
-    int radix;
-    int log10_radix;
-};
-
-// The largest radix whose FFT rounding error, measured on a worst-case square in
-// radix 10 and scaled by 100 per step up, stays below 0.4. The allowance grows with
-// the length; it is formed in 64 bits so that no length can wrap it.
-radix_choice choose_radix(int n, int nfft, double *work) {
-    const auto allowance = static_cast<double>(std::uint64_t{100} * static_cast<unsigned>(n) / 4);
-    const double err = mp_mul_radix_test(n, 10, nfft, work) + DBL_EPSILON * allowance;
-    if (err * 100 >= 0.4) {
-        return {10, 1};
+// 10^log10_radix.
+int radix_of(int log10_radix) {
+    int radix = 1;
+    for (int i = 0; i < log10_radix; ++i) {
+        radix *= 10;
     }
-    if (err * 10000 >= 0.4) {
-        return {100, 2};
-    }
-    if (err * 1000000 >= 0.4) {
-        return {1000, 3};
-    }
-    return {10000, 4};
+    return radix;
 }
 
 // Decimal digits made correct so far, saturated where the product leaves the int range.
@@ -132,10 +167,10 @@ struct agm_computation {
     mp_number *a, *b, *c, *e, *tmp1, *tmp2;
     double *work1, *work2, *work3;
 
-    agm_computation(int n, int nfft, radix_choice r, const workspace &w)
-        : n(n), nfft(nfft), radix(r.radix), log10_radix(r.log10_radix), a(w.a.get()), b(w.b.get()),
-          c(w.c.get()), e(w.e.get()), tmp1(w.tmp1.get()), tmp2(w.tmp2.get()), work1(w.work1.get()),
-          work2(w.work2.get()), work3(w.work3.get()) {}
+    agm_computation(int n, int nfft, int log10_radix, const workspace &w)
+        : n(n), nfft(nfft), radix(radix_of(log10_radix)), log10_radix(log10_radix), a(w.a.get()),
+          b(w.b.get()), c(w.c.get()), e(w.e.get()), tmp1(w.tmp1.get()), tmp2(w.tmp2.get()),
+          work1(w.work1.get()), work2(w.work2.get()), work3(w.work3.get()) {}
 
     // b = sqrt(a). Only a machine that computes wrongly makes a negative a, which the
     // square root refuses and leaves b as it was: before the first iteration, memory never
@@ -318,32 +353,41 @@ struct decimals_view {
     }
 };
 
-// The reference's entry for a computation of log10_radix << log2_nfft digits. Sizes past the
-// table's are checked in their whole blocks short of the unchecked places, up to the last.
-ref::tail_entry tail_of(int log10_radix, int log2_nfft) {
-    if (log2_nfft <= ref::tail_max_log2_nfft) {
-        return ref::tails[log10_radix - 1][log2_nfft - 1];
+// What the reference checks of a computation of log10_radix << log2_nfft digits: its
+// decimals up to `verified`, in whole blocks and then the tail, whose residue is given.
+struct reference_reach {
+    ref::tail_entry tail;
+    int unchecked; // decimals past the reference's reach, short of the unchecked places
+};
+
+// Sizes past the reference's reach are checked in every block it has, and the rest of their
+// decimals, short of the unchecked places, are not checked at all.
+reference_reach reach_of(int log10_radix, int log2_nfft) {
+    if (ref::has_tail(log10_radix, log2_nfft)) {
+        return {ref::tails[log10_radix - 1][log2_nfft - 1], 0};
     }
     const std::int64_t digits = std::int64_t{log10_radix} << log2_nfft;
     const std::int64_t trusted = digits - log10_radix * ref::unchecked_radix_digits(log10_radix);
     const int blocks =
         static_cast<int>(std::min<std::int64_t>(trusted / ref::block_decimals, ref::block_count));
-    return {static_cast<std::int32_t>(std::min<std::int64_t>(digits, INT_MAX)),
-            blocks * ref::block_decimals, 0};
+    const int verified = blocks * ref::block_decimals;
+    return {{static_cast<std::int32_t>(std::min<std::int64_t>(digits, INT_MAX)), verified, 0},
+            static_cast<int>(std::min<std::int64_t>(trusted - verified, INT_MAX))};
 }
 
 // What the check of a computed value found.
 struct digit_check {
     int checked;       // decimals compared with the reference
+    int unchecked;     // decimals past the reference's reach
     wrong_range wrong; // where the first wrong one lies, if any
 };
 
-// Compares the computed value of pi with the reference, block by block, and tells where the
-// first wrong decimal lies.
-digit_check check_pi(const mp_number *pi, int radix, int log10_radix, int log2_nfft) {
-    const ref::tail_entry tail = tail_of(log10_radix, log2_nfft);
+// Where the first wrong decimal of the computed value of pi lies: the reference's blocks
+// in turn, then the tail.
+wrong_range first_wrong_decimals(const mp_number *pi, int radix, int log10_radix,
+                                 const ref::tail_entry &tail) {
     if (pi->sign != 1 || pi->exponent != 0 || pi->digit[0] != 3) {
-        return {tail.verified, {1, 1}};
+        return {1, 1};
     }
     const decimals_view decimals{pi->digit, log10_radix, radix};
     const int full_blocks = tail.verified / ref::block_decimals;
@@ -352,11 +396,17 @@ digit_check check_pi(const mp_number *pi, int radix, int log10_radix, int log2_n
         const wrong_range wrong =
             decimals.check(first, first + ref::block_decimals - 1, ref::block_residues[block]);
         if (wrong.first != 0) {
-            return {tail.verified, wrong};
+            return wrong;
         }
     }
-    return {tail.verified,
-            decimals.check(full_blocks * ref::block_decimals + 1, tail.verified, tail.residue)};
+    return decimals.check(full_blocks * ref::block_decimals + 1, tail.verified, tail.residue);
+}
+
+// Compares the computed value of pi with the reference as far as it reaches.
+digit_check check_pi(const mp_number *pi, int radix, int log10_radix, int log2_nfft) {
+    const reference_reach reach = reach_of(log10_radix, log2_nfft);
+    return {reach.tail.verified, reach.unchecked,
+            first_wrong_decimals(pi, radix, log10_radix, reach.tail)};
 }
 
 // "5,731,204"
@@ -373,6 +423,7 @@ std::string with_thousands(int value) {
 }
 
 constexpr std::string_view wrong_digits_lead = "Computed digits of pi are wrong ";
+constexpr std::string_view radix_test_lead = "Radix test failed ";
 constexpr std::string_view arithmetic_error = ": the machine made an arithmetic error";
 
 // "from digit 1,234", or "somewhere in digits 1 to 3,072" when no single wrong digit
@@ -405,7 +456,20 @@ void record_outcome(const agm_computation &agm, int log2_nfft, double seconds, p
     }
     if (check != nullptr) {
         const int verified = found.wrong.first == 0 ? found.checked : found.wrong.first - 1;
-        *check = {verified, found.wrong.first};
+        *check = {verified, found.wrong.first, found.unchecked, found.wrong.first != 0};
+    }
+}
+
+// Fails a computation whose radix test chose a smaller radix than a correct machine's: its
+// error was larger than the transforms' rounding can make, and it would do less work than
+// any other run of the same size. Nothing is computed: no digit of it would count.
+void record_radix_error(int chosen, int least, pi_result *result, pi_check *check) {
+    std::snprintf(result->error_message, sizeof result->error_message,
+                  "%s(radix %s where a correct machine chooses %s)%s", radix_test_lead.data(),
+                  with_thousands(radix_of(chosen)).c_str(), with_thousands(radix_of(least)).c_str(),
+                  arithmetic_error.data());
+    if (check != nullptr) {
+        check->arithmetic_error = 1;
     }
 }
 
@@ -435,7 +499,13 @@ void compute_pi(int digits, pi_result *result, pi_progress_callback callback, vo
         set_text(result->error_message, "Memory allocation failed");
         return;
     }
-    const agm_computation agm(n, nfft, choose_radix(n, nfft, w.work1.get()), w);
+    const int log10_radix = pi_measured_log10_radix(n, nfft, w.work1.get());
+    const int least_log10_radix = pi_least_log10_radix(log2_nfft);
+    if (log10_radix < least_log10_radix) {
+        record_radix_error(log10_radix, least_log10_radix, result, check);
+        return;
+    }
+    const agm_computation agm(n, nfft, log10_radix, w);
     agm.set_up();
     double total_seconds = seconds_since(setup_start);
     const int npow = agm.iterate(callback, user_data, total_seconds);
@@ -468,18 +538,36 @@ void progress_callback_wrapper(int step, int precision_digits, void *relay_data,
                     iteration_seconds);
 }
 
-// The benchmark's account of a run that computed wrong digits: the run's own words for
-// where they go wrong, or its first wrong digit when a driver gave none.
+// Whether a benchmark run found the machine computing wrongly: wrong digits, a failed radix
+// test, or fewer digits than the benchmark's, which only a radix test that failed unseen
+// leaves. Such a run ends the benchmark.
+bool run_computed_wrongly(const pi_result &record, const pi_check &check) {
+    if (record.success != 0) {
+        return record.digits < pi_benchmark_digits;
+    }
+    return check.first_wrong_digit != 0 || check.arithmetic_error != 0;
+}
+
+// The benchmark's account of a run that computed wrongly: the run's own words where it gave
+// them, else its digit count or its first wrong digit.
 void describe_wrong_run(pi_result *result, int run, const pi_result &record,
                         const pi_check &check) {
     const std::string_view text = record.error_message;
-    const std::string where =
-        text.starts_with(wrong_digits_lead)
-            ? std::string(text.substr(wrong_digits_lead.size()))
-            : where_wrong({check.first_wrong_digit, check.first_wrong_digit}) +
-                  std::string(arithmetic_error);
-    std::snprintf(result->error_message, sizeof result->error_message,
-                  "Benchmark run %d computed wrong digits of pi %s", run, where.c_str());
+    std::string account;
+    if (text.starts_with(radix_test_lead)) {
+        account = "failed its radix test " + std::string(text.substr(radix_test_lead.size()));
+    } else if (record.success != 0) {
+        account = "computed " + with_thousands(record.digits) + " digits instead of " +
+                  with_thousands(pi_benchmark_digits) + std::string(arithmetic_error);
+    } else {
+        account = "computed wrong digits of pi " +
+                  (text.starts_with(wrong_digits_lead)
+                       ? std::string(text.substr(wrong_digits_lead.size()))
+                       : where_wrong({check.first_wrong_digit, check.first_wrong_digit}) +
+                             std::string(arithmetic_error));
+    }
+    std::snprintf(result->error_message, sizeof result->error_message, "Benchmark run %d %s", run,
+                  account.c_str());
 }
 
 } // namespace
@@ -504,9 +592,9 @@ extern "C" void pi_calculate_with_progress(int digits, pi_result *result,
 }
 
 // Runs that fail to get their memory are left out, as before; but a run that computed
-// wrong digits fails the whole benchmark at once, since an average over a machine that
-// sometimes computes wrongly means nothing, and whoever looks for an unstable machine wants
-// to hear of it without waiting for the remaining runs.
+// wrongly fails the whole benchmark at once, since an average over a machine that sometimes
+// computes wrongly (or does less work) means nothing, and whoever looks for an unstable
+// machine wants to hear of it without waiting for the remaining runs.
 extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback,
                                        void *user_data, pi_driver driver, pi_result *runs_out,
                                        pi_check *checks_out) {
@@ -531,13 +619,13 @@ extern "C" void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback c
         } else {
             driver(pi_benchmark_digits, &run, nullptr, nullptr, &checks[i]);
         }
-        if (run.success != 0) {
+        if (run_computed_wrongly(run, checks[i])) {
+            wrong_run = i + 1;
+        } else if (run.success != 0) {
             relay.step_offset += steps_per_run;
             ++succeeded;
             time_sum += run.time_seconds;
             score_sum += run.score;
-        } else if (checks[i].first_wrong_digit != 0) {
-            wrong_run = i + 1;
         }
     }
 

@@ -28,7 +28,9 @@ void pi_calculate(int digits, pi_result *result);
 void pi_calculate_with_progress(int digits, pi_result *result, pi_progress_callback callback,
                                 void *user_data);
 /* Five computations of 8,388,608 digits; steps keep counting across the runs. The first run
- * with wrong digits ends the benchmark and fails it. */
+ * that finds the machine computing wrongly (wrong digits, a radix test that chose a smaller
+ * radix than a correct machine's, fewer than 8,388,608 digits) ends the benchmark and fails
+ * it. */
 void pi_calculate_5x8m(pi_result *result, pi_progress_callback callback, void *user_data);
 /* Mean score of the successful records, rounded to a whole number. */
 double pi_calculate_average_score(const pi_result *results, int count);
@@ -60,6 +62,12 @@ double pi_score(int digits, double seconds);
 typedef struct pi_check {
     int32_t verified_digits;   /* leading decimals after "3." confirmed correct */
     int32_t first_wrong_digit; /* 1-based position of the first wrong decimal; 0 when none */
+    /* Decimals computed past the reference's reach, which nothing checked (the last places,
+     * which carry the rounding, not counted); 0 when the reference reaches them all. */
+    int32_t unchecked_digits;
+    /* 1 when the machine was caught computing wrongly: a wrong digit, or a radix test that
+     * chose a smaller radix than a correct machine's, before any digit was computed. */
+    int32_t arithmetic_error;
 } pi_check;
 
 /* pi_calculate_with_progress that also reports its check (`check` may be null). */
