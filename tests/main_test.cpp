@@ -1871,7 +1871,12 @@ pi_result failed_run(const char *message) {
 
 // A run that computed digits of pi wrong from `digit` on, in the engine's words.
 fake_engine::run_script wrong_run(int digit, const char *message) {
-    return {.steps = 19, .result = failed_run(message), .check = {digit - 1, digit}};
+    return {.steps = 19,
+            .result = failed_run(message),
+            .check = {.verified_digits = digit - 1,
+                      .first_wrong_digit = digit,
+                      .unchecked_digits = 0,
+                      .arithmetic_error = 1}};
 }
 
 fake_engine::run_script good_run(double score, double seconds) {
