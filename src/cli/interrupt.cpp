@@ -1,25 +1,25 @@
 #include "cli/interrupt.h"
 
+#include "cli/exit_status.h"
+
 #include <csignal>
 #include <exception>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
+// Held while a handler runs, so that replacing it waits for it.
 std::mutex handler_mutex;
 std::function<void()> current_handler;
 
 void run_handler() {
-    std::function<void()> handler;
-    {
-        const std::lock_guard lock(handler_mutex);
-        handler = current_handler;
-    }
-    if (handler) {
-        handler();
+    const std::lock_guard lock(handler_mutex);
+    if (current_handler) {
+        current_handler();
     } else {
         _exit(exit_interrupted);
     }
@@ -51,7 +51,12 @@ void watch_interrupts() {
     });
 }
 
-void on_interrupt(std::function<void()> handler) {
+interrupt_handler::interrupt_handler(std::function<void()> handler) {
     const std::lock_guard lock(handler_mutex);
-    current_handler = std::move(handler);
+    outer = std::exchange(current_handler, std::move(handler));
+}
+
+interrupt_handler::~interrupt_handler() {
+    const std::lock_guard lock(handler_mutex);
+    current_handler = std::move(outer);
 }
