@@ -2,6 +2,7 @@
 // every two figures differ (processor and wall clock, thread and run, score and time), so that
 // a field filled from its neighbour shows.
 
+#include "python_json.h"
 #include "report/json_report.h"
 #include "report/number_style.h"
 #include "report/report_record.h"
@@ -10,11 +11,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <regex>
-#include <unistd.h>
 
 namespace {
 
@@ -208,17 +206,6 @@ void expect_run(const json &out, const computation_record &run) {
     EXPECT_EQ(out["error_message"], run.result.error_message);
 }
 
-bool python_accepts_json(const std::string &text) {
-    const std::string path = testing::TempDir() + "tessary_report_json." + std::to_string(getpid());
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    std::fputs(text.c_str(), file);
-    std::fclose(file);
-    const bool accepted =
-        std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
-    unlink(path.c_str());
-    return accepted;
-}
-
 TEST(JsonReport, EveryFieldComesFromItsOwnSource) {
     const report_record record = distinct_figures();
     const std::string document = json_report(record);
@@ -232,47 +219,33 @@ TEST(JsonReport, EveryFieldComesFromItsOwnSource) {
     EXPECT_EQ(out["simd_note"], "TESSARY_SIMD=x: unknown");
     EXPECT_EQ(out["success"], 1);
     EXPECT_EQ(out["error_message"], "");
-    const json &machine = out["machine"];
-    EXPECT_EQ(machine["cpu_model"], "Test CPU 4000");
-    EXPECT_EQ(machine["physical_cores"], 3);
-    EXPECT_EQ(machine["logical_cores"], 5);
-    EXPECT_EQ(machine["cpu_mhz"], 3001);
-    EXPECT_EQ(machine["memory_mb"], 24105);
-    EXPECT_EQ(machine["os_name"], "Debian");
-    EXPECT_EQ(machine["kernel_release"], "6.1.7");
-    EXPECT_EQ(machine["architecture"], "x86_64");
-    EXPECT_EQ(machine["valid"], 1);
+    EXPECT_EQ(out["machine"], json::parse(R"({
+        "cpu_model": "Test CPU 4000", "physical_cores": 3, "logical_cores": 5, "cpu_mhz": 3001,
+        "memory_mb": 24105, "os_name": "Debian", "kernel_release": "6.1.7",
+        "architecture": "x86_64", "valid": 1, "error_message": ""})"));
     EXPECT_EQ(out["request"], json::parse(R"({"digits": 8000, "runs": 5, "threads": 2})"));
-
-    const json &summary = out["summary"];
-    EXPECT_EQ(summary["digits"], 8192);
-    EXPECT_EQ(summary["verified_digits"], 8003);
-    EXPECT_EQ(summary["verifiable"], 1);
-    EXPECT_EQ(summary["score"], 331);
-    EXPECT_EQ(summary["time_seconds"], 2.617);
-    EXPECT_EQ(summary["wall_seconds"], 3.719);
-    EXPECT_EQ(summary["spread"], json::parse(R"({"min_seconds": 1.101, "median_seconds": 1.255,
-                                                "max_seconds": 1.409, "relative": 0.123457})"));
-    EXPECT_EQ(summary["multi_core_score"], 383);
-    EXPECT_EQ(summary["scaling_efficiency"], 0.505309);
+    EXPECT_EQ(out["summary"], json::parse(R"({
+        "digits": 8192, "verified_digits": 8003, "verifiable": 1, "score": 331,
+        "time_seconds": 2.617, "wall_seconds": 3.719, "multi_core_score": 383,
+        "scaling_efficiency": 0.505309,
+        "spread": {"min_seconds": 1.101, "median_seconds": 1.255, "max_seconds": 1.409,
+                   "relative": 0.123457}})"));
     ASSERT_EQ(out["runs"].size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         expect_run(out["runs"][i], record.single.runs[i]);
     }
 
-    const json &multi = out["multi_core"];
-    EXPECT_EQ(multi["threads"], 2);
-    EXPECT_EQ(multi["success"], 1);
-    EXPECT_EQ(multi["score"], 383);
-    EXPECT_EQ(multi["reference_wall_score"], 379);
-    EXPECT_EQ(multi["scaling_efficiency"], 0.505309);
-    EXPECT_EQ(multi["wall_seconds"], 2.411);
-    EXPECT_EQ(multi["error_message"], "");
-    ASSERT_EQ(multi["per_thread"].size(), 2u);
+    json multi = out["multi_core"];
+    const json per_thread = multi["per_thread"];
+    multi.erase("per_thread");
+    EXPECT_EQ(multi, json::parse(R"({
+        "threads": 2, "success": 1, "score": 383, "reference_wall_score": 379,
+        "scaling_efficiency": 0.505309, "wall_seconds": 2.411, "error_message": ""})"));
+    ASSERT_EQ(per_thread.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        const json &thread = multi["per_thread"][i];
+        const json &thread = per_thread[i];
         const thread_outcome &outcome = record.multi_core->per_thread[i];
         EXPECT_EQ(thread["thread"], outcome.thread);
         EXPECT_EQ(thread["success"], 1);

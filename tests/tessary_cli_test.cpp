@@ -2,6 +2,7 @@
 // cannot be written, Ctrl-C and memory limits.
 
 #include "pi_reference.h"
+#include "python_json.h"
 #include "tessary_version.h"
 
 #include <gtest/gtest.h>
@@ -148,18 +149,6 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
 
 bool is_one_error_line(const std::string &err) {
     return err.rfind("tessary-cli: ", 0) == 0 && err.find('\n') == err.size() - 1;
-}
-
-// Whether python's own parser accepts the text as one JSON document.
-bool python_accepts_json(const std::string &text) {
-    const std::string path = testing::TempDir() + "tessary_cli_json." + std::to_string(getpid());
-    FILE *file = std::fopen(path.c_str(), "w");
-    std::fputs(text.c_str(), file);
-    std::fclose(file);
-    const bool accepted =
-        std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
-    unlink(path.c_str());
-    return accepted;
 }
 
 TEST(TessaryCli, RejectsBadArgumentsWithOneLineAndStatusTwo) {
