@@ -3,6 +3,8 @@
 // Ctrl-C and memory running out.
 
 #include "arithmetic/pi_fftcs.h"
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "cli/measure.h"
 #include "cli/options.h"
 #include "cli/print_digits.h"
@@ -400,6 +402,32 @@ TEST(Options, AcceptsTheDocumentedLimitsAndRefusesOnePast) {
     EXPECT_EQ(parse({"--stress", "--digits", "19"}).error,
               "--stress needs --digits of at least 20: the check verifies no digit of smaller "
               "computations");
+}
+
+std::atomic<bool> first_interrupt_handled{false};
+
+// The first Ctrl-C's handler never finishes, as one whose output is blocked would not.
+TEST(Interrupt, ASecondCtrlCEndsTheProgramWhileTheFirstIsHandled) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(60); // rather than hang, the test fails
+        watch_interrupts();
+        const interrupt_handler stuck([] {
+            first_interrupt_handled = true;
+            hang();
+        });
+        kill(getpid(), SIGINT);
+        while (!first_interrupt_handled) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        kill(getpid(), SIGINT);
+        hang();
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), exit_interrupted);
 }
 
 // ---- The whole program in a forked child ----

@@ -70,18 +70,19 @@ std::string read_file(const std::string &path) {
     return text;
 }
 
-// Sends SIGINT once the program blocks it for its watcher thread, as /proc tells.
-void interrupt_when_watched(pid_t child) {
+// Sends SIGINT once the program computes: when the engine's working memory (tens of MB at
+// 8,388,608 digits) is in use, as /proc tells, the program's handler is in place.
+void interrupt_when_computing(pid_t child) {
     const std::string status_path = "/proc/" + std::to_string(child) + "/status";
-    for (;;) {
+    for (int tries = 0; tries < 60000; ++tries) {
         std::istringstream status(read_file(status_path));
-        unsigned long long blocked = 0;
+        long long resident_kb = 0;
         for (std::string line; std::getline(status, line);) {
-            if (line.rfind("SigBlk:", 0) == 0) {
-                blocked = std::stoull(line.substr(7), nullptr, 16);
+            if (line.rfind("VmRSS:", 0) == 0) {
+                resident_kb = std::stoll(line.substr(6));
             }
         }
-        if ((blocked & (1ull << (SIGINT - 1))) != 0) {
+        if (resident_kb > 40000) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -131,7 +132,7 @@ outcome run_cli(const std::string &arguments, const run_options &how = {}) {
         close(pipe_ends[1]);
     }
     if (how.interrupt) {
-        interrupt_when_watched(child);
+        interrupt_when_computing(child);
     }
     int status = 0;
     waitpid(child, &status, 0);

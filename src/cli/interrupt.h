@@ -10,8 +10,9 @@
 // inherits the blocked signal.
 void watch_interrupts();
 
-// What Ctrl-C does while this lives; without one the program exits with status 130. The
-// handler may use what outlives this: its end waits for a handler that is running.
+// What Ctrl-C does while this lives; without one the program exits with status 130, as it
+// does at once on a Ctrl-C that comes while a handler runs. The handler may use what outlives
+// this: its end waits for a handler that is running.
 class interrupt_handler {
   public:
     explicit interrupt_handler(std::function<void()> handler);
