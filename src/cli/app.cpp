@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char program_name[] = "tessary-cli";
-
 int online_processors() {
     return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
 }

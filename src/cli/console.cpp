@@ -10,8 +10,6 @@
 
 namespace {
 
-// Every message of the program begins with its name.
-constexpr std::string_view program_prefix = "tessary-cli: ";
 // Back to the start of the line and clear it.
 constexpr std::string_view erase_line = "\r\033[K";
 
@@ -22,6 +20,12 @@ bool is_terminal(std::FILE *stream) {
 
 void write_text(std::FILE *stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Every message of the program begins with its name.
+void write_prefix(std::FILE *stream) {
+    write_text(stream, program_name);
+    write_text(stream, ": ");
 }
 
 } // namespace
@@ -49,7 +53,7 @@ void console::print(std::string_view text) {
 void console::error(std::string_view message) {
     const std::lock_guard lock(mutex);
     hide_bar();
-    write_text(err, program_prefix);
+    write_prefix(err);
     write_text(err, message);
     std::fputc('\n', err);
     std::fflush(err);
@@ -137,7 +141,7 @@ void console::show_bar() {
 }
 
 void console::report_write_error(int error) {
-    write_text(err, program_prefix);
+    write_prefix(err);
     write_text(err, "write error");
     if (error != 0) {
         write_text(err, ": ");

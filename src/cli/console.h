@@ -10,6 +10,9 @@
 #include <mutex>
 #include <string_view>
 
+// The program's name, which begins each of its messages and reports.
+constexpr char program_name[] = "tessary-cli";
+
 class console {
   public:
     console(std::FILE *out, std::FILE *err);
