@@ -578,7 +578,7 @@ child_run run_of(std::vector<std::string> arguments, outcome_kind what, bool str
         if (stress) {
             run.tick_nanoseconds = 61'000'000'000;
         } else {
-            run.script = {{fake_kind::interrupt}};
+            run.script = {{fake_kind::interrupt}, {fake_kind::hang}};
         }
         break;
     case outcome_kind::write_lost_early:
@@ -588,7 +588,8 @@ child_run run_of(std::vector<std::string> arguments, outcome_kind what, bool str
         run.fault = output_fault::close;
         break;
     case outcome_kind::interrupted:
-        run.script = {{}, {fake_kind::interrupt}};
+        // One Ctrl-C: the computations after it never end.
+        run.script = {{}, {fake_kind::interrupt}, {fake_kind::hang}};
         break;
     }
     return run;

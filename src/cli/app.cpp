@@ -23,10 +23,10 @@ int online_processors() {
     return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
 }
 
-// Ctrl-C in the middle of a measurement: what it measured so far, then status 130.
-[[noreturn]] void end_interrupted(const std::optional<report_record> &so_far, progress_bar &bar,
-                                  console &out, bool json) {
-    bar.stop();
+// Ctrl-C in the middle of a measurement: what it measured so far, then status 130. The
+// console draws no bar from here on.
+[[noreturn]] void end_interrupted(const std::optional<report_record> &so_far, console &out,
+                                  bool json) {
     out.clear_interrupted_line();
     try {
         if (so_far) {
@@ -75,7 +75,7 @@ int measure_mode(const cli_options &options, const cli_engine &engine, console &
     }
     measurement session(request, planned);
     const interrupt_handler on_ctrl_c(
-        [&] { end_interrupted(session.interrupt(), bar, out, options.json); });
+        [&] { end_interrupted(session.interrupt(), out, options.json); });
     const report_record record = session.run();
     out.print(options.json ? json_report(record) : text_summary(record));
     if (!record.success) {
