@@ -108,10 +108,10 @@ TEST(TextReport, EveryFigureComesFromItsOwnField) {
                                         "Kernels:          avx2\n"
                                         "\n");
     EXPECT_EQ(text_computation_line(record.single.runs[1]),
-              "Run 2: 1.409 sec processor, 1.511 sec wall, score 311, 8,002 digits verified\n");
+              "Run 2: 1.409 sec processor, 1.511 sec wall, score 311, 8,002 verified\n");
     // The threads' lines are on the wall clock alone.
     EXPECT_EQ(text_computation_line(record.multi_core->per_thread[1].runs[0]),
-              "Thread 2, run 1: 2.309 sec wall, score 373, 8,005 digits verified\n");
+              "Thread 2, run 1: 2.309 sec wall, score 373, 8,005 verified\n");
     EXPECT_EQ(text_summary(record),
               "Score:            331\n"
               "Processor time:   2.617 sec\n"
@@ -152,7 +152,7 @@ TEST(TextReport, SaysWhatItCannotShow) {
                                   "Wall time:        < 0.001 sec\n");
     computation_record one_digit = record.single.runs[0];
     one_digit.check.verified_digits = 1;
-    EXPECT_TRUE(text_computation_line(one_digit).ends_with(", 1 digit verified\n"));
+    EXPECT_TRUE(text_computation_line(one_digit).ends_with(", 1 verified\n"));
     one_digit.check.verified_digits = 0;
     EXPECT_TRUE(text_computation_line(one_digit).ends_with(", too few digits to verify\n"));
 

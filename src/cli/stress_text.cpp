@@ -13,10 +13,11 @@ std::string minutes_text(double minutes) {
     return std::string(text, end) + (minutes == 1 ? " minute" : " minutes");
 }
 
-// "8,388,592 digits verified", or what went wrong in the engine's words.
+// "8,388,592 verified", as the benchmark's lines say it, or what went wrong in the engine's
+// words.
 std::string outcome_text(const stress_record &record) {
     if (record.result.success != 0) {
-        return counted(record.check.verified_digits, "digit verified", "digits verified");
+        return grouped(record.check.verified_digits) + " verified";
     }
     return std::string("FAILED: ") + record.result.error_message;
 }
