@@ -364,6 +364,11 @@ TEST(ReportRecord, MultiCoreFiguresAndWhyTheyAreMissing) {
     summarise(alone_failed);
     EXPECT_EQ(alone_failed.error_message, "All 5 benchmark runs failed");
     EXPECT_EQ(alone_failed.multi_core->error_message, "Not measured: the single-core part failed");
+    // A failure is one, with or without the engine's words for it.
+    alone_failed.single.result.error_message[0] = '\0';
+    summarise(alone_failed);
+    EXPECT_FALSE(alone_failed.success);
+    EXPECT_EQ(alone_failed.error_message, "The computation failed");
 }
 
 TEST(ReportRecord, AnInterruptedBenchmarkSumsWhatFinished) {

@@ -123,7 +123,8 @@ std::string error_of(const report_record &record) {
         return interruption_text(record);
     }
     if (record.single.result.success == 0) {
-        return record.single.result.error_message;
+        const char *reason = record.single.result.error_message;
+        return reason[0] != '\0' ? reason : "The computation failed";
     }
     if (record.multi_core && !record.multi_core->error_message.empty()) {
         return "Multi-core: " + record.multi_core->error_message;
@@ -214,8 +215,10 @@ void summarise(report_record &record) {
     if (record.multi_core) {
         summarise_multi_core(record);
     }
+    record.success = record.interrupted == interruption::none &&
+                     record.single.result.success != 0 &&
+                     (!record.multi_core || record.multi_core->error_message.empty());
     record.error_message = error_of(record);
-    record.success = record.error_message.empty();
 }
 
 void run_timed_benchmark(engine_benchmark &benchmark, pi_progress_callback callback,
