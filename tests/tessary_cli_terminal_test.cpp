@@ -3,6 +3,7 @@
 // erase to the end of the line, newline, wrapping at the last column) to the screen a user
 // would read.
 
+#include "cli/progress_bar.h"
 #include "tessary_cli_fakes.h"
 
 #include <gtest/gtest.h>
@@ -288,5 +289,24 @@ TEST_P(Terminal, CtrlCAfterTheFirstRunSummarisesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Columns, Terminal, testing::Values(60, 100));
+
+// Narrower terminals than the tests above run on: the bar gives up its graphic, then the time
+// elapsed, then its end, but never passes the width.
+TEST(BarLine, FitsEveryWidthAndShowsTheShareWhileItCan) {
+    const bar_view view{"2 threads: 3 of 10 runs done", 0.375, 14, 24};
+    for (int columns = 4; columns <= 120; ++columns) {
+        SCOPED_TRACE(columns);
+        const std::string line = bar_line(view, columns);
+        EXPECT_LE(line.size(), static_cast<std::size_t>(columns - 3));
+        EXPECT_TRUE(line.starts_with(std::string("2 threads").substr(0, line.size()))) << line;
+        if (columns >= 62) {
+            EXPECT_NE(line.find(" 37%  0:14 elapsed, 0:24 left"), std::string::npos) << line;
+        } else if (columns >= 50) {
+            EXPECT_NE(line.find(" 37%  0:24 left"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(bar_line(view, 100), "2 threads: 3 of 10 runs done  [###########-------------------]"
+                                   "  37%  0:14 elapsed, 0:24 left");
+}
 
 } // namespace
