@@ -321,31 +321,43 @@ TEST(Stress, WithNoComputationFinishedItFails) {
 
 std::stop_source *stress_stop = nullptr;
 std::latch *stress_release = nullptr;
+std::atomic<int> stopping_calls{0};
+std::atomic<std::size_t> stopping_calls_done{0};
 
+// The third computation asks to stop and then waits for the report.
+void stopping_driver(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
+                     pi_check *check) {
+    if (stopping_calls++ == 2) {
+        stress_stop->request_stop();
+        stress_release->wait();
+    }
+    fake_driver(digits, result, callback, user_data, check);
+    ++stopping_calls_done;
+}
+
+// Were the report to wait for the computation that asked to stop, the test would never end.
 TEST(Stress, AStopRequestEndsItAtOnceWithWhatFinished) {
-    static std::stop_source stop;
-    static std::latch release(1);
+    std::stop_source stop;
+    std::latch release(1);
     stress_stop = &stop;
     stress_release = &release;
+    stopping_calls = 0;
+    stopping_calls_done = 0;
     set_fake_script({{}});
     stress_request request = fake_stress(600);
     request.stop = stop.get_token();
-    // The third computation asks to stop and then waits for the report: were the report to
-    // wait for it, the test would never end.
-    request.driver = [](int digits, pi_result *result, pi_progress_callback callback,
-                        void *user_data, pi_check *check) {
-        if (fake_calls++ == 2) {
-            stress_stop->request_stop();
-            stress_release->wait();
-        }
-        fake_driver(digits, result, callback, user_data, check);
-    };
+    request.driver = stopping_driver;
     const stress_report report = run_stress(request);
     release.count_down();
+    // The computations left running (those recorded are done) finish before what they use
+    // goes.
+    while (stopping_calls_done < report.computations.size() + report.abandoned) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_TRUE(report.interrupted);
     EXPECT_FALSE(report.success());
     EXPECT_GE(report.abandoned, 1);
-    EXPECT_GE(report.computations.size(), 1u);
+    EXPECT_GE(report.computations.size(), 1u) << "each thread's first computation came before";
     EXPECT_TRUE(contains(stress_summary(report), "Result: interrupted: "))
         << stress_summary(report);
 }
