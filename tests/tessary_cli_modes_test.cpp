@@ -1,31 +1,35 @@
-// tessary-cli's run modes, reports and options in-process, on fake engines: the five-run
-// benchmark, several threads, stress runs, failures, the progress bar and memory running out.
+// tessary-cli's run modes, options and exit statuses in-process, on a fake engine and a fake
+// clock: the benchmark, several threads, stress runs, printed digits, failures, lost output,
+// Ctrl-C and memory running out.
 
-#include "cli/app.h"
-#include "cli/json_report.h"
+#include "arithmetic/pi_fftcs.h"
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "cli/measure.h"
 #include "cli/options.h"
-#include "cli/progress_bar.h"
+#include "cli/print_digits.h"
 #include "cli/stress.h"
-#include "cli/text_report.h"
+#include "cli/stress_text.h"
+#include "mpfr_pi.h"
+#include "report/json_report.h"
+#include "report/text_report.h"
+#include "tessary_cli_fakes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <barrier>
-#include <chrono>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <latch>
 #include <new>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 // Every C++ allocation of the test binary goes through here, so that a forked child can make
 // the n-th one fail. The engine's malloc is left alone.
@@ -52,73 +56,6 @@ void operator delete(void *p, std::size_t) noexcept {
 namespace {
 
 using json = nlohmann::json;
-using namespace std::chrono_literals;
-
-void set_message(pi_result *result, const char *text) {
-    std::snprintf(result->error_message, sizeof result->error_message, "%s", text);
-}
-
-// ---- fake drivers, configured through globals since a pi_driver takes no context ----
-
-struct fake_run {
-    int success;
-    double seconds;
-    double score;
-    int verified;
-};
-std::vector<fake_run> fake_runs;
-std::atomic<int> fake_calls{0};
-
-// Plays fake_runs in turn, reporting 19 progress steps each.
-void scripted_driver(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
-                     pi_check *check) {
-    const fake_run &run = fake_runs[static_cast<std::size_t>(fake_calls++) % fake_runs.size()];
-    *result = pi_result{};
-    *check = pi_check{};
-    if (run.success == 0) {
-        set_message(result, "Memory allocation failed");
-        return;
-    }
-    for (int step = 1; callback != nullptr && step <= 19; ++step) {
-        callback(step, step * 1000, user_data, 0);
-    }
-    result->success = 1;
-    result->digits = digits;
-    result->time_seconds = run.seconds;
-    result->score = run.score;
-    check->verified_digits = run.verified;
-}
-
-// A computation whose digits are wrong from a given position, as the engine reports it.
-void wrong_digits(pi_result *result, pi_check *check, int position) {
-    *result = pi_result{};
-    *check = pi_check{};
-    check->first_wrong_digit = position;
-    std::snprintf(result->error_message, sizeof result->error_message,
-                  "Computed digits of pi are wrong from digit %d: the machine made an arithmetic "
-                  "error",
-                  position);
-}
-
-void succeed(int digits, pi_result *result, pi_check *check) {
-    *result = pi_result{};
-    result->success = 1;
-    result->digits = digits;
-    result->time_seconds = 0.01;
-    result->score = 100;
-    *check = pi_check{digits - 16, 0, 0, 0};
-}
-
-std::string captured(const std::function<void(std::FILE *)> &write) {
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::FILE *out = open_memstream(&text, &size);
-    write(out);
-    std::fclose(out);
-    std::string result(text, size);
-    std::free(text);
-    return result;
-}
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -132,308 +69,303 @@ system_info some_machine() {
     return machine;
 }
 
-bool python_accepts_json(const std::string &text) {
-    const std::string path = testing::TempDir() + "tessary_modes_json." + std::to_string(getpid());
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    std::fputs(text.c_str(), file);
-    std::fclose(file);
-    return std::system(("python3 -m json.tool " + path + " >/dev/null").c_str()) == 0;
+report_record measure(const measure_request &request) {
+    measurement session(request,
+                        planned_report(request, running_versions("tessary-cli"), some_machine()));
+    return session.run();
 }
 
-TEST(Measure, BenchmarkReportsEveryRunTheSpreadAndTheEnginesFigures) {
-    fake_runs = {{1, 10, 251, 8388592},
-                 {1, 11, 229, 8388592},
-                 {0, 0, 0, 0},
-                 {1, 13, 194, 8388590},
-                 {1, 30, 84, 8388592}};
-    fake_calls = 0;
-    std::vector<int> lines;
+measure_request fake_request(int digits = 0, int threads = 1) {
     measure_request request;
-    request.driver = scripted_driver;
-    request.on_computation = [&](const computation_record &run) { lines.push_back(run.run); };
-    const measure_report report = run_measurement(request);
-
-    ASSERT_TRUE(report.success());
-    EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5}));
-    // The engine's figures: the failed run is left out of the mean (758 / 4 = 189.5) and sum.
-    EXPECT_EQ(report.single.result.score, 190);
-    EXPECT_EQ(report.single.result.time_seconds, 64);
-    EXPECT_EQ(fewest_verified(report.single), 8388590);
-    const time_spread spread = processor_time_spread(report.single);
-    EXPECT_EQ(spread.min_seconds, 10);
-    EXPECT_EQ(spread.median_seconds, 12);
-    EXPECT_EQ(spread.max_seconds, 30);
-    EXPECT_DOUBLE_EQ(spread.relative, 20.0 / 12);
-
-    const std::string text = captured([&](std::FILE *out) {
-        for (const computation_record &run : report.single.runs) {
-            write_computation_line(out, run);
-        }
-        write_measure_summary(out, report);
-    });
-    EXPECT_TRUE(contains(text, "Run 1:            10.000 sec processor, ")) << text;
-    EXPECT_TRUE(contains(text, "score 251, 8388592 digits verified\n")) << text;
-    EXPECT_TRUE(contains(text, "Run 3:            FAILED: Memory allocation failed\n")) << text;
-    EXPECT_TRUE(contains(text, "Score:            190\nProcessor time:   64.000 sec\n")) << text;
-    EXPECT_TRUE(contains(text, "10.000 / 12.000 / 30.000 sec")) << text;
-
-    const std::string document = measure_json(report, some_machine());
-    ASSERT_TRUE(python_accepts_json(document)) << document;
-    const json parsed = json::parse(document);
-    EXPECT_EQ(parsed["success"], 1);
-    EXPECT_EQ(parsed["request"]["runs"], 5);
-    EXPECT_EQ(parsed["summary"]["score"], 190);
-    EXPECT_EQ(parsed["summary"]["verified_digits"], 8388590);
-    EXPECT_EQ(parsed["summary"]["spread"]["median_seconds"], 12.0);
-    ASSERT_EQ(parsed["runs"].size(), 5u);
-    EXPECT_EQ(parsed["runs"][2]["success"], 0);
-    EXPECT_EQ(parsed["runs"][2]["error_message"], "Memory allocation failed");
-    EXPECT_EQ(parsed["runs"][4]["time_seconds"], 30.0);
+    request.digits = digits;
+    request.threads = threads;
+    request.driver = fake_driver;
+    request.clock = fake_now;
+    return request;
 }
 
-TEST(Measure, FailuresGiveValidReportsWithTheReason) {
-    fake_runs = {{0, 0, 0, 0}};
-    fake_calls = 0;
-    measure_request request;
-    request.driver = scripted_driver;
-    request.threads = 2;
-    const measure_report all_failed = run_measurement(request);
-    EXPECT_FALSE(all_failed.success());
-    EXPECT_EQ(all_failed.error_message(), "All 5 benchmark runs failed");
-    EXPECT_TRUE(all_failed.multi.empty()) << "a failing machine is not measured further";
+TEST(Measure, BenchmarkReportsEachRunAsItFinishesTimedOnTheClock) {
+    set_fake_script({{fake_kind::verified, 10, 11},
+                     {fake_kind::verified, 11, 13},
+                     {fake_kind::no_memory},
+                     {fake_kind::verified, 13, 17},
+                     {fake_kind::verified, 30, 19}});
+    std::vector<int> reported;
+    measure_request request = fake_request();
+    request.on_computation = [&](const computation_record &run) { reported.push_back(run.run); };
+    const report_record record = measure(request);
 
-    request.digits = 1000;
-    request.threads = 1;
-    request.driver = [](int, pi_result *result, pi_progress_callback, void *, pi_check *check) {
-        wrong_digits(result, check, 731);
-    };
-    const measure_report wrong = run_measurement(request);
-    EXPECT_FALSE(wrong.success());
-    EXPECT_TRUE(contains(wrong.error_message(), "wrong from digit 731"));
-    const std::string line =
-        captured([&](std::FILE *out) { write_computation_line(out, wrong.single.runs[0]); });
-    EXPECT_TRUE(contains(line, "WRONG from digit 731")) << line;
-
-    // System texts may end inside a UTF-8 sequence, cut to fit their record.
-    system_info machine = some_machine();
-    std::strcpy(machine.cpu_model, "Proc\xc3");
-    for (const measure_report *report : {&all_failed, &wrong}) {
-        const std::string document = measure_json(*report, machine);
-        ASSERT_TRUE(python_accepts_json(document)) << document;
-        const json parsed = json::parse(document);
-        EXPECT_EQ(parsed["success"], 0);
-        EXPECT_EQ(parsed["error_message"], report->error_message());
+    ASSERT_TRUE(record.success) << record.error_message;
+    EXPECT_EQ(reported, (std::vector<int>{1, 2, 3, 4, 5}));
+    ASSERT_EQ(record.single.runs.size(), 5u);
+    const double wall[] = {11, 13, 0, 17, 19};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(record.single.runs[i].wall_seconds, wall[i], 1e-6);
     }
-    EXPECT_EQ(json::parse(measure_json(wrong, machine))["runs"][0]["first_wrong_digit"], 731);
+    EXPECT_NEAR(record.summary.wall_seconds, 60, 1e-6);
+    // The engine's figures: the failed run is left out of the sum.
+    EXPECT_EQ(record.summary.time_seconds, 64);
+    EXPECT_EQ(record.single.runs[2].result.success, 0);
+    // The engine's mean of the successful runs' scores, on the wall clock.
+    std::vector<pi_result> on_the_wall_clock;
+    for (const double seconds : {11, 13, 17, 19}) {
+        on_the_wall_clock.push_back({1, 8388608, seconds, pi_score(8388608, seconds), ""});
+    }
+    EXPECT_EQ(record.single.wall_score, pi_calculate_average_score(on_the_wall_clock.data(), 4));
 }
 
-std::atomic<int> computations_at_once{0};
-std::atomic<int> most_at_once{0};
-std::barrier<> *multi_core_start = nullptr;
+TEST(Measure, FailuresStopAtTheSingleCorePartWithTheReason) {
+    set_fake_script({{fake_kind::no_memory}});
+    const report_record all_failed = measure(fake_request(0, 2));
+    EXPECT_FALSE(all_failed.success);
+    EXPECT_EQ(all_failed.error_message, "All 5 benchmark runs failed");
+    ASSERT_TRUE(all_failed.multi_core);
+    EXPECT_TRUE(all_failed.multi_core->per_thread.empty())
+        << "a failing machine is measured no further";
 
-// Sleeps, so that the threads scale perfectly; the multi-core calls meet at a barrier first,
-// which they pass only when all of them run at the same time.
-void sleeping_driver(int digits, pi_result *result, pi_progress_callback, void *, pi_check *check) {
+    set_fake_script({{fake_kind::wrong}});
+    const report_record wrong = measure(fake_request(1000));
+    EXPECT_FALSE(wrong.success);
+    EXPECT_TRUE(contains(wrong.error_message, "wrong from digit 17"));
+}
+
+// The multi-core computations meet at a barrier, which they pass only when all of them run at
+// once; passing it moves the clock by one second, the wall time of each of them.
+void advance_one_second() noexcept {
+    advance_fake_clock(1);
+}
+std::barrier<decltype(&advance_one_second)> *multi_core_start = nullptr;
+
+void concurrent_driver(int digits, pi_result *result, pi_progress_callback, void *,
+                       pi_check *check) {
     if (fake_calls++ > 0) {
         multi_core_start->arrive_and_wait();
+    } else {
+        advance_fake_clock(1);
     }
-    const int now = ++computations_at_once;
-    int most = most_at_once;
-    while (now > most && !most_at_once.compare_exchange_weak(most, now)) {
-    }
-    std::this_thread::sleep_for(100ms);
-    --computations_at_once;
-    succeed(digits, result, check);
+    *result = pi_result{1, digits, 0.5, pi_score(digits, 0.5), ""};
+    *check = pi_check{digits - 16, 0};
 }
 
-TEST(Measure, ThreadsComputeAtOnceAndTheirScoresAdd) {
+TEST(Measure, ThreadsComputeAtOnceAndTheirWallClockScoresAdd) {
     constexpr int threads = 3;
-    std::barrier<> start(threads);
+    std::barrier start(threads, &advance_one_second);
     multi_core_start = &start;
-    fake_calls = 0;
-    most_at_once = 0;
-    measure_request request;
-    request.digits = 100000;
-    request.threads = threads;
-    request.driver = sleeping_driver;
-    const measure_report report = run_measurement(request);
+    set_fake_script({{}});
+    measure_request request = fake_request(100000, threads);
+    request.driver = concurrent_driver;
+    std::vector<int> finish_order;
+    request.on_computation = [&](const computation_record &run) {
+        if (run.multi_core) {
+            finish_order.push_back(run.finish_order);
+        }
+    };
+    const report_record record = measure(request);
 
-    ASSERT_TRUE(report.success()) << report.error_message();
-    EXPECT_EQ(most_at_once, threads);
-    ASSERT_EQ(report.multi.size(), std::size_t{threads});
-    double sum = 0;
+    ASSERT_TRUE(record.success) << record.error_message;
+    const multi_core_part &multi = *record.multi_core;
+    ASSERT_EQ(multi.per_thread.size(), std::size_t{threads});
+    const double one_second_score = pi_score(100000, 1);
     for (int i = 0; i < threads; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(report.multi[i].thread, i + 1);
-        ASSERT_EQ(report.multi[i].runs.size(), 1u);
-        EXPECT_TRUE(report.multi[i].runs[0].multi_core);
-        sum += report.multi[i].wall_score;
+        EXPECT_EQ(multi.per_thread[i].thread, i + 1);
+        ASSERT_EQ(multi.per_thread[i].runs.size(), 1u);
+        EXPECT_TRUE(multi.per_thread[i].runs[0].multi_core);
+        EXPECT_EQ(multi.per_thread[i].wall_score, one_second_score);
     }
-    EXPECT_EQ(report.multi_core_score, sum);
-    // Perfect scaling: T times the single thread's score on the same clock.
-    EXPECT_NEAR(report.scaling_efficiency, 1, 0.3);
-    EXPECT_NEAR(report.multi_core_score, threads * report.single.wall_score,
-                0.3 * threads * report.single.wall_score);
+    EXPECT_EQ(finish_order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(record.single.wall_score, one_second_score);
+    EXPECT_NE(record.summary.score, one_second_score)
+        << "the single-core score is on processor time";
+    EXPECT_EQ(multi.score, threads * one_second_score);
+    EXPECT_DOUBLE_EQ(multi.scaling_efficiency, 1);
 }
 
 TEST(Measure, AThreadThatFailsFailsTheMultiCorePart) {
-    fake_calls = 0;
-    measure_request request;
-    request.digits = 1000;
-    request.threads = 2;
-    request.driver = [](int digits, pi_result *result, pi_progress_callback, void *,
-                        pi_check *check) {
-        if (fake_calls++ == 2) {
-            wrong_digits(result, check, 17);
-        } else {
-            succeed(digits, result, check);
-        }
-    };
-    const measure_report report = run_measurement(request);
-    EXPECT_FALSE(report.success());
-    EXPECT_TRUE(contains(report.error_message(), "Multi-core: Thread ")) << report.error_message();
-    EXPECT_TRUE(contains(report.error_message(), " of 2: Computed digits of pi are wrong"));
-    const json parsed = json::parse(measure_json(report, some_machine()));
-    EXPECT_EQ(parsed["summary"]["score"], 100) << "the single-core score stands";
+    set_fake_script({{}, {}, {fake_kind::wrong}, {}});
+    const report_record record = measure(fake_request(1000, 2));
+    EXPECT_FALSE(record.success);
+    EXPECT_TRUE(contains(record.error_message, "Multi-core: Thread ")) << record.error_message;
+    EXPECT_TRUE(contains(record.error_message, " of 2: Computed digits of pi are wrong"));
+    EXPECT_GT(record.summary.score, 0) << "the single-core score stands";
+    const json parsed = json::parse(json_report(record));
     EXPECT_TRUE(parsed["summary"]["multi_core_score"].is_null());
     EXPECT_EQ(parsed["multi_core"]["success"], 0);
     EXPECT_EQ(parsed["multi_core"]["per_thread"].size(), 2u);
 }
 
-TEST(ScoreForSeconds, AgreesWithTheEngineOnItsOwnComputations) {
-    for (const int digits : {1000, 30000, 200000}) {
-        SCOPED_TRACE(digits);
-        pi_result result{};
-        pi_calculate(digits, &result);
-        ASSERT_EQ(result.success, 1);
-        EXPECT_EQ(score_for_seconds(result.digits, result.time_seconds), result.score);
-    }
-    EXPECT_EQ(score_for_seconds(8388608, 0), 0);
-    EXPECT_EQ(score_for_seconds(0, 1), 0);
+measurement *interrupted_session = nullptr;
+std::optional<report_record> interrupted_so_far;
+
+TEST(Measure, AnInterruptionKeepsWhatFinishedAndReportsNothingAfter) {
+    set_fake_script({{}});
+    measure_request request = fake_request();
+    // Ctrl-C arrives during run 3.
+    request.driver = [](int digits, pi_result *result, pi_progress_callback callback,
+                        void *user_data, pi_check *check) {
+        if (fake_calls == 2) {
+            interrupted_so_far = interrupted_session->interrupt();
+        }
+        fake_driver(digits, result, callback, user_data, check);
+    };
+    int reported = 0;
+    request.on_computation = [&](const computation_record &) { ++reported; };
+    measurement session(request,
+                        planned_report(request, running_versions("tessary-cli"), some_machine()));
+    interrupted_session = &session;
+    const report_record finished = session.run();
+
+    ASSERT_TRUE(interrupted_so_far);
+    const report_record &so_far = *interrupted_so_far;
+    EXPECT_EQ(so_far.interrupted, interruption::single_core);
+    EXPECT_EQ(so_far.single.runs.size(), 2u);
+    EXPECT_FALSE(so_far.success);
+    EXPECT_EQ(so_far.error_message, "Interrupted after 2 of 5 runs");
+    EXPECT_EQ(so_far.summary.score, 0);
+    EXPECT_EQ(reported, 2) << "nothing is reported after the interruption";
+    EXPECT_FALSE(session.interrupt()) << "a finished measurement is not interrupted";
+    EXPECT_TRUE(finished.success);
 }
 
+// One computation a second on the fake clock, the first one of each thread only once every
+// thread has started one, so that the threads share the work.
+std::barrier<> *stress_start = nullptr;
 std::atomic<int> stress_failure_at{-1};
 
 void stress_driver(int digits, pi_result *result, pi_progress_callback, void *, pi_check *check) {
-    std::this_thread::sleep_for(2ms);
-    if (fake_calls++ == stress_failure_at) {
-        wrong_digits(result, check, 4242);
-    } else {
-        succeed(digits, result, check);
+    thread_local bool first = true;
+    if (stress_start != nullptr && std::exchange(first, false)) {
+        stress_start->arrive_and_wait();
     }
+    if (fake_calls++ == stress_failure_at) {
+        *result = pi_result{};
+        *check = pi_check{4241, 4242};
+        set_message(result, "Computed digits of pi are wrong from digit 4,242: the machine made "
+                            "an arithmetic error");
+        return;
+    }
+    advance_fake_clock(1);
+    fake_verified(digits, 1, result, check);
+}
+
+stress_request fake_stress(double seconds, int threads = 2) {
+    stress_request request;
+    request.digits = 1000;
+    request.threads = threads;
+    request.seconds = seconds;
+    request.driver = stress_driver;
+    request.clock = fake_now;
+    return request;
 }
 
 TEST(Stress, PassesWhenEveryComputationVerifiesOnEveryThread) {
-    fake_calls = 0;
+    set_fake_script({{}});
+    std::barrier both(2);
+    stress_start = &both;
     stress_failure_at = -1;
     std::vector<int> numbers;
     std::set<int> threads;
-    stress_request request;
-    request.digits = 1000;
-    request.threads = 2;
-    request.seconds = 0.1;
-    request.driver = stress_driver;
+    stress_request request = fake_stress(10);
     request.on_computation = [&](const stress_record &record) {
         numbers.push_back(record.number);
         threads.insert(record.thread);
     };
     const stress_report report = run_stress(request);
+    stress_start = nullptr;
     ASSERT_TRUE(report.success());
-    ASSERT_GE(numbers.size(), 2u);
+    // Ten seconds of one-second computations on two threads: one more may start on time.
+    EXPECT_GE(numbers.size(), 10u);
+    EXPECT_LE(numbers.size(), 12u);
     EXPECT_EQ(numbers.size(), report.computations.size());
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         EXPECT_EQ(numbers[i], static_cast<int>(i) + 1);
     }
     EXPECT_EQ(threads, (std::set<int>{1, 2}));
-    const std::string summary =
-        captured([&](std::FILE *out) { write_stress_summary(out, report); });
-    EXPECT_TRUE(
-        contains(summary, "Result: PASSED: all " + std::to_string(numbers.size()) + " verified\n"))
+    const std::string summary = stress_summary(report);
+    EXPECT_TRUE(contains(summary, "Result: PASSED: " + std::to_string(numbers.size()) +
+                                      " computations verified\n"))
         << summary;
 }
 
-TEST(Stress, StopsAtTheFirstWrongComputationAndNamesIt) {
-    fake_calls = 0;
+TEST(Stress, StopsAtTheFirstWrongComputationAndNamesItOnce) {
+    set_fake_script({{}});
     stress_failure_at = 5;
-    stress_request request;
-    request.digits = 1000;
-    request.threads = 2;
-    request.seconds = 600;
-    request.driver = stress_driver;
-    const auto start = std::chrono::steady_clock::now();
-    const stress_report report = run_stress(request);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    const stress_report report = run_stress(fake_stress(600));
     EXPECT_FALSE(report.success());
     const stress_record *failure = report.first_failure();
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->check.first_wrong_digit, 4242);
-    const std::string text = captured([&](std::FILE *out) {
-        write_stress_line(out, *failure);
-        write_stress_summary(out, report);
-    });
+    const std::string summary = stress_summary(report);
     const std::string name = "computation " + std::to_string(failure->number) + " on thread " +
                              std::to_string(failure->thread);
-    EXPECT_TRUE(contains(text, "Result: FAILED at " + name + ": Computed digits")) << text;
-    EXPECT_TRUE(contains(text, "WRONG from digit 4242")) << text;
+    EXPECT_TRUE(contains(summary, "Result: FAILED at " + name + ": Computed digits")) << summary;
+    const std::string line = stress_line(*failure);
+    EXPECT_TRUE(contains(line, "FAILED: Computed digits of pi are wrong from digit 4,242")) << line;
+    EXPECT_FALSE(contains(line.substr(line.find("4,242") + 1), "4,242")) << line;
+}
+
+TEST(Stress, WithNoComputationFinishedItFails) {
+    set_fake_script({{}});
+    stress_failure_at = -1;
+    fake_tick_nanoseconds = 2'000'000'000; // every look at the clock finds two seconds gone
+    const stress_report report = run_stress(fake_stress(1, 1));
+    fake_tick_nanoseconds = 0;
+    EXPECT_TRUE(report.computations.empty());
+    EXPECT_FALSE(report.success());
+    EXPECT_TRUE(
+        contains(stress_summary(report), "Stress: 0 computations of 1,000 digits on 1 thread in "));
+    EXPECT_TRUE(contains(stress_summary(report),
+                         "Result: FAILED: no computation finished in the time given\n"));
 }
 
 std::stop_source *stress_stop = nullptr;
+std::latch *stress_release = nullptr;
+std::atomic<int> stopping_calls{0};
+std::atomic<bool> stopper_released{false};
 
+// The third computation asks to stop and then waits for the report. The computations left
+// running touch nothing that a later test changes.
+void stopping_driver(int digits, pi_result *result, pi_progress_callback, void *, pi_check *check) {
+    if (stopping_calls++ == 2) {
+        stress_stop->request_stop();
+        stress_release->wait();
+        stopper_released = true;
+    }
+    fake_verified(digits, 1, result, check);
+}
+
+// Were the report to wait for the computation that asked to stop, the test would never end.
 TEST(Stress, AStopRequestEndsItAtOnceWithWhatFinished) {
-    static std::stop_source stop;
+    std::stop_source stop;
+    std::latch release(1);
     stress_stop = &stop;
-    fake_calls = 0;
-    stress_request request;
-    request.threads = 2;
-    request.seconds = 600;
+    stress_release = &release;
+    stopping_calls = 0;
+    stopper_released = false;
+    stress_request request = fake_stress(600);
     request.stop = stop.get_token();
-    // The third computation asks to stop and then takes long: the report must not wait.
-    request.driver = [](int digits, pi_result *result, pi_progress_callback, void *,
-                        pi_check *check) {
-        if (fake_calls++ == 2) {
-            stress_stop->request_stop();
-            std::this_thread::sleep_for(3s);
-        }
-        succeed(digits, result, check);
-    };
-    const auto start = std::chrono::steady_clock::now();
+    request.driver = stopping_driver;
     const stress_report report = run_stress(request);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    release.count_down();
+    while (!stopper_released) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_TRUE(report.interrupted);
     EXPECT_FALSE(report.success());
     EXPECT_GE(report.abandoned, 1);
-    // The thread that asked had its first computation recorded; the other thread's first
-    // may still be in flight when the report ends.
-    EXPECT_GE(report.computations.size(), 1u);
-    const std::string summary =
-        captured([&](std::FILE *out) { write_stress_summary(out, report); });
-    EXPECT_TRUE(contains(summary, "Result: interrupted: ")) << summary;
+    EXPECT_GE(report.computations.size(), 1u) << "each thread's first computation came before";
+    EXPECT_TRUE(contains(stress_summary(report), "Result: interrupted: "))
+        << stress_summary(report);
 }
 
-TEST(ProgressBar, ShowsThePrecisionEveryThreadReachedNeverPastTheTarget) {
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::FILE *terminal = open_memstream(&text, &size);
-    {
-        progress_bar bar(terminal);
-        bar.start("2 threads", 2, 10, 1000);
-        progress_bar::report(4, 352, bar.slot(0), 0);
-        bar.end_line();
-        bar.start("", 2, 10, 1000);
-        progress_bar::report(10, 1100, bar.slot(0), 0);
-        progress_bar::report(10, 1200, bar.slot(1), 0);
-        bar.end_line();
-        bar.end_line();
+parsed_options parse(std::vector<std::string> words) {
+    std::vector<char *> argv{const_cast<char *>("tessary-cli")};
+    for (std::string &word : words) {
+        argv.push_back(word.data());
     }
-    std::fclose(terminal);
-    const std::string drawn(text, size);
-    std::free(text);
-    EXPECT_TRUE(contains(drawn, "2 threads [####                ]  20%, 0 of 1000 digits"))
-        << drawn;
-    EXPECT_TRUE(contains(drawn, "] 100%, 1000 of 1000 digits")) << drawn;
-    EXPECT_FALSE(contains(drawn, "1100") || contains(drawn, "1200")) << drawn;
-    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\n'), 2) << drawn;
-    EXPECT_EQ(drawn.back(), '\n');
+    argv.push_back(nullptr);
+    return parse_options(static_cast<int>(argv.size()) - 1, argv.data(), 6);
 }
 
 TEST(Options, ResolvesModesThreadsAndMinutes) {
@@ -455,23 +387,97 @@ TEST(Options, ResolvesModesThreadsAndMinutes) {
         {{"--version", "-h"}, cli_mode::help, 1, 10},
     };
     for (const expected &c : cases) {
-        std::vector<std::string> words = c.arguments;
-        std::vector<char *> argv{const_cast<char *>("tessary-cli")};
-        std::string trace;
-        for (std::string &word : words) {
-            argv.push_back(word.data());
-            trace += word + " ";
-        }
-        SCOPED_TRACE(trace);
-        argv.push_back(nullptr);
-        const parsed_options parsed =
-            parse_options(static_cast<int>(argv.size()) - 1, argv.data(), 6);
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const parsed_options parsed = parse(c.arguments);
         ASSERT_EQ(parsed.error, "");
         EXPECT_EQ(parsed.options.mode, c.mode);
         EXPECT_EQ(parsed.options.threads, c.threads);
         EXPECT_EQ(parsed.options.minutes, c.minutes);
     }
 }
+
+TEST(Options, AcceptsTheDocumentedLimitsAndRefusesOnePast) {
+    EXPECT_EQ(parse({"--digits", "268435456"}).options.digits, 268435456);
+    EXPECT_EQ(parse({"--threads", "1024"}).options.threads, 1024);
+    EXPECT_EQ(parse({"--stress", "--minutes", "10080"}).options.minutes, 10080);
+    EXPECT_EQ(parse({"--stress", "--digits", "20"}).options.digits, 20);
+    EXPECT_EQ(parse({"--digits", "268435457"}).error,
+              "--digits must be from 1 to 268,435,456, not 268435457");
+    EXPECT_EQ(parse({"--threads", "1025"}).error, "--threads must be from 1 to 1,024, not 1025");
+    EXPECT_EQ(parse({"--stress", "--minutes", "10080.1"}).error,
+              "--minutes must be above 0 and at most 10,080 (a week), not 10080.1");
+    // The smallest size the check verifies any digit of.
+    EXPECT_EQ(pi_smallest_verified_digits(), 20);
+    EXPECT_EQ(parse({"--stress", "--digits", "19"}).error,
+              "--stress needs --digits of at least 20: the check verifies no digit of smaller "
+              "computations");
+}
+
+std::atomic<bool> first_interrupt_handled{false};
+
+// The first Ctrl-C's handler never finishes, as one whose output is blocked would not.
+TEST(Interrupt, ASecondCtrlCEndsTheProgramWhileTheFirstIsHandled) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(60); // rather than hang, the test fails
+        watch_interrupts();
+        const interrupt_handler stuck([] {
+            first_interrupt_handled = true;
+            hang();
+        });
+        kill(getpid(), SIGINT);
+        while (!first_interrupt_handled) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        kill(getpid(), SIGINT);
+        hang();
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), exit_interrupted);
+}
+
+// ---- The whole program in a forked child ----
+
+enum class output_fault { none, first_write, close };
+
+// Standard output through a stream whose first write or whose close fails, as a full disk or
+// a network file system may.
+struct faulty_output {
+    int fd;
+    output_fault fault;
+    int writes = 0;
+};
+
+ssize_t faulty_write(void *cookie, const char *data, std::size_t size) {
+    auto *output = static_cast<faulty_output *>(cookie);
+    if (output->fault == output_fault::first_write && output->writes++ == 0) {
+        errno = EIO;
+        return 0;
+    }
+    return write(output->fd, data, size);
+}
+
+int faulty_close(void *cookie) {
+    auto *output = static_cast<faulty_output *>(cookie);
+    close(output->fd);
+    if (output->fault == output_fault::close) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+struct child_run {
+    std::vector<std::string> arguments;
+    std::vector<fake_computation> script{{}};
+    cli_engine engine = fake_engine();
+    output_fault fault = output_fault::none;
+    long long tick_nanoseconds = 0;
+    long allocation_countdown = -1;
+};
 
 struct child_outcome {
     int status;
@@ -495,12 +501,13 @@ std::string read_file(const std::string &path) {
 // Added to the exit status of a child whose countdown never reached its allocation.
 constexpr int untouched = 100;
 
-// run_tessary_cli in a forked child whose `countdown`-th C++ allocation fails.
-child_outcome run_in_child(std::vector<std::string> arguments, long countdown) {
+// run_tessary_cli in a forked child, whose exit status or _exit is the program's.
+child_outcome run_in_child(const child_run &run) {
     const std::string out_path =
         testing::TempDir() + "tessary_modes_out." + std::to_string(getpid());
     const std::string err_path =
         testing::TempDir() + "tessary_modes_err." + std::to_string(getpid());
+    std::vector<std::string> arguments = run.arguments;
     std::vector<char *> argv{const_cast<char *>("tessary-cli")};
     for (std::string &word : arguments) {
         argv.push_back(word.data());
@@ -509,12 +516,19 @@ child_outcome run_in_child(std::vector<std::string> arguments, long countdown) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        allocations_before_failure = countdown;
-        cli_engine engine;
-        engine.seconds_per_minute = 1;
-        const int status = run_tessary_cli(static_cast<int>(argv.size()) - 1, argv.data(), engine);
+        static faulty_output output{out, run.fault};
+        if (run.fault == output_fault::none) {
+            dup2(out, 1);
+        } else {
+            stdout = fopencookie(&output, "w", {nullptr, faulty_write, nullptr, faulty_close});
+        }
+        set_fake_script(run.script);
+        fake_tick_nanoseconds = run.tick_nanoseconds;
+        allocations_before_failure = run.allocation_countdown;
+        const int status =
+            run_tessary_cli(static_cast<int>(argv.size()) - 1, argv.data(), run.engine);
         _exit(allocations_before_failure >= 0 ? untouched + status : status);
     }
     int status = 0;
@@ -526,6 +540,189 @@ child_outcome run_in_child(std::vector<std::string> arguments, long countdown) {
     return outcome;
 }
 
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Whether a line of the text (its first 200 characters, for the printed digits) matches.
+bool has_line(const std::string &text, const std::string &pattern) {
+    const std::regex line_pattern(pattern);
+    for (const std::string &line : lines_of(text)) {
+        if (std::regex_match(line.substr(0, 200), line_pattern)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class outcome_kind {
+    success,
+    wrong_digits,
+    allocation_failure,
+    nothing_finished,
+    write_lost_early,
+    write_lost_at_close,
+    interrupted,
+};
+
+child_run run_of(std::vector<std::string> arguments, outcome_kind what, bool stress) {
+    child_run run;
+    run.arguments = std::move(arguments);
+    switch (what) {
+    case outcome_kind::success:
+        break;
+    case outcome_kind::wrong_digits:
+        run.script = {{fake_kind::wrong}};
+        break;
+    case outcome_kind::allocation_failure:
+        run.script = {{fake_kind::no_memory}};
+        break;
+    case outcome_kind::nothing_finished:
+        // Stress: the time is up before the first computation; elsewhere Ctrl-C comes first.
+        if (stress) {
+            run.tick_nanoseconds = 61'000'000'000;
+        } else {
+            run.script = {{fake_kind::interrupt}, {fake_kind::hang}};
+        }
+        break;
+    case outcome_kind::write_lost_early:
+        run.fault = output_fault::first_write;
+        break;
+    case outcome_kind::write_lost_at_close:
+        run.fault = output_fault::close;
+        break;
+    case outcome_kind::interrupted:
+        // One Ctrl-C: the computations after it never end.
+        run.script = {{}, {fake_kind::interrupt}, {fake_kind::hang}};
+        break;
+    }
+    return run;
+}
+
+// Every mode ends every way it can with an exit status, a summary line and (with --json) a
+// report's `success` that agree.
+TEST(App, ExitStatusSummaryAndJsonAgreeForEveryModeAndOutcome) {
+    struct mode {
+        std::vector<std::string> arguments;
+        bool json;
+        bool stress;
+    };
+    const mode benchmark{{}, false, false};
+    const mode benchmark_json{{"--json"}, true, false};
+    const mode digits{{"--digits", "20000"}, false, false};
+    const mode threads_json{{"--digits", "20000", "--threads", "2", "--json"}, true, false};
+    const mode stress{
+        {"--stress", "--minutes", "1", "--digits", "20000", "--threads", "2"}, false, true};
+    const mode print{{"--digits", "20000", "--print"}, false, false};
+    const std::string write_error = "tessary-cli: write error: Input/output error";
+    const std::string wrong =
+        "Computed digits of pi are wrong from digit 17: the machine made an arithmetic error";
+    // The summary: a line of the output (text) or the report's error_message (--json).
+    struct expected {
+        const mode &how;
+        outcome_kind what;
+        int status;
+        std::string summary;
+    };
+    using enum outcome_kind;
+    const expected cases[] = {
+        {benchmark, success, 0, "Score: +[0-9,]+"},
+        {benchmark, wrong_digits, 1,
+         "tessary-cli: Benchmark run 1 computed wrong digits of pi from digit 17: the machine "
+         "made an arithmetic error"},
+        {benchmark, allocation_failure, 1, "tessary-cli: All 5 benchmark runs failed"},
+        {benchmark, nothing_finished, 130, "Interrupted after 0 of 5 runs"},
+        {benchmark, write_lost_early, 1, write_error},
+        {benchmark, write_lost_at_close, 1, write_error},
+        {benchmark, interrupted, 130, "Interrupted after 1 of 5 runs"},
+
+        {benchmark_json, success, 0, ""},
+        {benchmark_json, wrong_digits, 1,
+         "Benchmark run 1 computed wrong digits of pi from digit 17: the machine made an "
+         "arithmetic error"},
+        {benchmark_json, allocation_failure, 1, "All 5 benchmark runs failed"},
+        {benchmark_json, nothing_finished, 130, "Interrupted after 0 of 5 runs"},
+        {benchmark_json, write_lost_early, 1, write_error},
+        {benchmark_json, write_lost_at_close, 1, write_error},
+        {benchmark_json, interrupted, 130, "Interrupted after 1 of 5 runs"},
+
+        {digits, success, 0, "Verified: +19,984 digits"},
+        {digits, wrong_digits, 1, "tessary-cli: " + wrong},
+        {digits, allocation_failure, 1, "tessary-cli: Memory allocation failed"},
+        {digits, nothing_finished, 130, "Interrupted before the computation finished"},
+        {digits, write_lost_early, 1, write_error},
+        {digits, write_lost_at_close, 1, write_error},
+
+        {threads_json, success, 0, ""},
+        {threads_json, wrong_digits, 1, wrong},
+        {threads_json, allocation_failure, 1, "Memory allocation failed"},
+        {threads_json, nothing_finished, 130, "Interrupted before the computation finished"},
+        {threads_json, write_lost_early, 1, write_error},
+        {threads_json, write_lost_at_close, 1, write_error},
+        {threads_json, interrupted, 130, "Interrupted after 0 of 2 multi-core computations"},
+
+        {stress, success, 0, "Result: PASSED: [0-9]+ computations verified"},
+        {stress, wrong_digits, 1, "Result: FAILED at computation 1 on thread [12]: " + wrong},
+        {stress, allocation_failure, 1,
+         "Result: FAILED at computation 1 on thread [12]: Memory allocation failed"},
+        {stress, nothing_finished, 1, "Result: FAILED: no computation finished in the time given"},
+        {stress, write_lost_early, 1, write_error},
+        {stress, write_lost_at_close, 1, write_error},
+        {stress, interrupted, 130,
+         "Result: interrupted: [01] computations? verified, [12] running abandoned; not a pass"},
+
+        {print, success, 0, "3\\.14159265358979[0-9]+"},
+        {print, wrong_digits, 1, "tessary-cli: " + wrong},
+        {print, allocation_failure, 1, "tessary-cli: Memory allocation failed"},
+        {print, nothing_finished, 130, ""},
+        {print, write_lost_early, 1, write_error},
+        {print, write_lost_at_close, 1, write_error},
+    };
+    for (const expected &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.how.arguments) + " outcome " +
+                     std::to_string(static_cast<int>(c.what)));
+        const child_outcome o = run_in_child(run_of(c.how.arguments, c.what, c.how.stress));
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        const bool write_fault = c.what == write_lost_early || c.what == write_lost_at_close;
+        if (write_fault) {
+            EXPECT_EQ(o.err, c.summary + "\n");
+            continue;
+        }
+        if (c.how.json) {
+            const json report = json::parse(o.out);
+            EXPECT_EQ(report["success"], c.status == 0 ? 1 : 0) << o.out;
+            EXPECT_TRUE(
+                std::regex_match(report["error_message"].get<std::string>(), std::regex(c.summary)))
+                << report["error_message"];
+            // A failure is said once more on standard error, in the same words.
+            EXPECT_EQ(o.err,
+                      c.status == 1
+                          ? "tessary-cli: " + report["error_message"].get<std::string>() + "\n"
+                          : "");
+        } else if (c.summary.empty()) {
+            EXPECT_EQ(o.out + o.err, "");
+        } else {
+            EXPECT_TRUE(has_line(o.out + o.err, c.summary)) << o.out << o.err;
+            // Failures are one line on standard error; other outcomes none.
+            EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'),
+                      c.status == 1 && !c.how.stress ? 1 : 0)
+                << o.err;
+        }
+    }
+}
+
+// A wall clock that moves one second with each computation of the real engine.
+void engine_then_one_second(int digits, pi_result *result, pi_progress_callback callback,
+                            void *user_data, pi_check *check) {
+    pi_calculate_checked(digits, result, callback, user_data, check);
+    advance_fake_clock(1);
+}
+
 // Every C++ allocation of every mode, made to fail in turn, ends in the allocation failure
 // (a JSON report saying so with --json) or is done without, never in a crash.
 TEST(App, EveryAllocationFailureEndsWithTheMessage) {
@@ -533,7 +730,7 @@ TEST(App, EveryAllocationFailureEndsWithTheMessage) {
         {"--digits", "1000", "--json"},
         {"--digits", "1000", "--threads", "2"},
         {"--digits", "1000", "--print"},
-        {"--stress", "--minutes", "0.01", "--digits", "1000", "--threads", "2"},
+        {"--stress", "--minutes", "0.05", "--digits", "1000", "--threads", "2"},
     };
     for (const auto &arguments : modes) {
         SCOPED_TRACE(arguments[0] + " " + arguments.back());
@@ -541,7 +738,11 @@ TEST(App, EveryAllocationFailureEndsWithTheMessage) {
         long countdown = 0;
         for (;; ++countdown) {
             SCOPED_TRACE(countdown);
-            const child_outcome o = run_in_child(arguments, countdown);
+            child_run run;
+            run.arguments = arguments;
+            run.engine = {engine_then_one_second, pi_calculate_value, fake_now};
+            run.allocation_countdown = countdown;
+            const child_outcome o = run_in_child(run);
             if (o.status == untouched) {
                 break;
             }
@@ -559,6 +760,57 @@ TEST(App, EveryAllocationFailureEndsWithTheMessage) {
             }
         }
         EXPECT_GT(countdown, 0);
+    }
+}
+
+// ---- --print's doubt rule ----
+
+std::string planted_first_value;
+int value_calls = 0;
+
+// The first computation gives planted_first_value, a later one pi's true digits.
+void planted_value(int digits, pi_result *result, pi_progress_callback, void *, pi_value_hook hook,
+                   void *hook_data) {
+    const std::string text =
+        ++value_calls == 1 ? planted_first_value : "3." + mpfr_pi_digits(digits).substr(1);
+    const int n = 1 + (digits + 3) / 4;
+    std::vector<std::int64_t> storage(static_cast<std::size_t>(n) / 4 + 2);
+    auto *value = reinterpret_cast<mp_number *>(storage.data());
+    mp_sscanf(n, 4, text.c_str(), value);
+    *result = pi_result{1, 4 * (n - 1), 1, 1, ""};
+    hook(value, n, 4, hook_data);
+}
+
+// A tail of nines after the last printed digit may carry into it, a tail of zeros may
+// borrow from it: either asks for more digits; any other tail does not.
+TEST(PrintDigits, ATailOfNinesOrZerosAtTheLastDigitAsksForMore) {
+    const std::string pi = mpfr_pi_digits(3000);
+    // Decimals 1 ... 1000 are printed and 1,048 computed: a place where the true digit can
+    // be lowered and raised.
+    int decimals = 1000;
+    while (pi[decimals] == '0' || pi[decimals] == '9') {
+        decimals += 4;
+    }
+    const std::string printed = "3." + pi.substr(1, decimals);
+    const std::string head = "3." + pi.substr(1, decimals - 1);
+    struct planted {
+        const char *name;
+        std::string first_value;
+        int calls;
+    };
+    const planted cases[] = {
+        {"nines", head + char(pi[decimals] - 1) + std::string(48, '9'), 2},
+        {"zeros", head + char(pi[decimals] + 1) + std::string(48, '0'), 2},
+        {"true digits", "3." + pi.substr(1, decimals + 48), 1},
+    };
+    for (const planted &c : cases) {
+        SCOPED_TRACE(c.name);
+        planted_first_value = c.first_value;
+        value_calls = 0;
+        const printed_digits result = compute_printed_digits(decimals, planted_value, nullptr);
+        EXPECT_EQ(result.error_message, "");
+        EXPECT_EQ(result.text, printed);
+        EXPECT_EQ(value_calls, c.calls);
     }
 }
 

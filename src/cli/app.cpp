@@ -1,175 +1,172 @@
 #include "cli/app.h"
 
-#include "cli/checked_output.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
 #include "cli/interrupt.h"
-#include "cli/json_report.h"
 #include "cli/measure.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
 #include "cli/stress.h"
-#include "cli/text_report.h"
+#include "cli/stress_text.h"
 #include "probe/system_info.h"
-#include "tessary_version.h"
+#include "report/json_report.h"
+#include "report/text_report.h"
 
-#include <cstdio>
-#include <memory>
 #include <new>
+#include <optional>
 #include <stop_token>
 #include <unistd.h>
 
 namespace {
 
-constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
-
 int online_processors() {
     return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
 }
 
-// A bar on standard error when it is a terminal; nothing otherwise.
-std::unique_ptr<progress_bar> terminal_progress_bar() {
-    if (isatty(STDERR_FILENO) == 0) {
-        return nullptr;
+// Ctrl-C in the middle of a measurement: what it measured so far, then status 130. The
+// console draws no bar from here on.
+[[noreturn]] void end_interrupted(const std::optional<report_record> &so_far, console &out,
+                                  bool json) {
+    out.clear_interrupted_line();
+    try {
+        if (so_far) {
+            out.print(json ? json_report(*so_far) : text_summary(*so_far));
+        }
+    } catch (const std::bad_alloc &) {
     }
-    return std::make_unique<progress_bar>(stderr);
+    _exit(out.close(exit_interrupted));
 }
 
-// Ctrl-C during a computation that cannot be cancelled: end the bar's line and leave.
-void exit_on_interrupt(progress_bar *bar) {
-    on_interrupt([bar] {
-        if (bar) {
-            bar->end_line();
-        }
+int print_mode(const cli_options &options, const cli_engine &engine, console &out) {
+    progress_bar bar(out, engine.clock);
+    // Nothing is measured but the digits, which are printed whole or not at all.
+    const interrupt_handler on_ctrl_c([&out] {
+        out.clear_interrupted_line();
         _exit(exit_interrupted);
     });
-}
-
-void report_error(const std::string &message) {
-    std::fprintf(stderr, "tessary-cli: %s\n", message.c_str());
-}
-
-int print_mode(const cli_options &options, const cli_engine &engine) {
-    const auto bar = terminal_progress_bar();
-    exit_on_interrupt(bar.get());
-    const printed_digits pi = compute_printed_digits(options.digits, engine.value, bar.get());
+    const printed_digits pi = compute_printed_digits(options.digits, engine.value, &bar);
     if (!pi.error_message.empty()) {
-        report_error(pi.error_message);
-        return close_stdout(exit_failed);
+        out.error(pi.error_message);
+        return out.close(exit_failed);
     }
-    std::fputs(pi.text.c_str(), stdout);
-    std::fputc('\n', stdout);
-    return close_stdout(0);
+    out.print(pi.text);
+    out.print("\n");
+    return out.close(exit_success);
 }
 
-int measure_mode(const cli_options &options, const cli_engine &engine) {
+int measure_mode(const cli_options &options, const cli_engine &engine, console &out) {
     system_info machine{};
     get_system_info(&machine);
-    const auto bar = terminal_progress_bar();
-    exit_on_interrupt(bar.get());
-
+    progress_bar bar(out, engine.clock);
     measure_request request;
     request.digits = options.mode == cli_mode::benchmark ? 0 : options.digits;
     request.threads = options.threads;
     request.driver = engine.driver;
-    request.progress = bar.get();
+    request.clock = engine.clock;
+    request.progress = &bar;
+    const report_record planned = planned_report(request, running_versions(program_name), machine);
     if (!options.json) {
-        if (request.digits == 0) {
-            write_machine(stdout, machine);
-            std::fputc('\n', stdout);
-            flush_stdout_or_exit();
-        }
-        // One computation on one thread needs no line of its own beside the summary.
-        request.on_computation = [one = request.digits != 0](const computation_record &record) {
-            if (!one || record.multi_core) {
-                write_computation_line(stdout, record);
-                flush_stdout_or_exit();
+        out.print(text_report_head(planned));
+        request.on_computation = [&out, &planned](const computation_record &computation) {
+            if (text_shows_line(planned.request, computation)) {
+                out.print(text_computation_line(computation));
             }
         };
     }
-    const measure_report report = run_measurement(request);
-    if (options.json) {
-        std::fputs(measure_json(report, machine).c_str(), stdout);
-    } else {
-        write_measure_summary(stdout, report);
+    measurement session(request, planned);
+    const interrupt_handler on_ctrl_c(
+        [&] { end_interrupted(session.interrupt(), out, options.json); });
+    const report_record record = session.run();
+    out.print(options.json ? json_report(record) : text_summary(record));
+    if (!record.success) {
+        out.error(record.error_message);
+        return out.close(exit_failed);
     }
-    if (!report.success()) {
-        report_error(report.error_message());
-        return close_stdout(exit_failed);
-    }
-    return close_stdout(0);
+    return out.close(exit_success);
 }
 
-int stress_mode(const cli_options &options, const cli_engine &engine) {
+int stress_mode(const cli_options &options, const cli_engine &engine, console &out) {
     std::stop_source stop;
     // The first Ctrl-C asks for the summary; a second one leaves at once.
-    on_interrupt([stop]() mutable {
+    const interrupt_handler on_ctrl_c([stop]() mutable {
         if (!stop.request_stop()) {
             _exit(exit_interrupted);
         }
     });
+    progress_bar bar(out, engine.clock);
     stress_request request;
     request.digits = options.digits != 0 ? options.digits : pi_benchmark_digits;
     request.threads = options.threads;
-    request.seconds = options.minutes * engine.seconds_per_minute;
+    request.seconds = options.minutes * 60;
     request.driver = engine.driver;
+    request.clock = engine.clock;
+    request.progress = &bar;
     request.stop = stop.get_token();
-    request.on_computation = [](const stress_record &record) {
-        write_stress_line(stdout, record);
-        flush_stdout_or_exit();
+    request.on_computation = [&out](const stress_record &record) {
+        out.print(stress_line(record));
     };
-    std::printf("Stress: computations of %d digits on %d threads for %g minutes\n", request.digits,
-                request.threads, options.minutes);
-    flush_stdout_or_exit();
+    out.print(stress_opening(request.digits, request.threads, options.minutes));
+    bar.start_stress(request.threads, request.seconds);
     const stress_report report = run_stress(request);
-    write_stress_summary(stdout, report);
+    bar.stop();
     if (report.interrupted) {
-        return close_stdout(exit_interrupted);
+        // The computations still running use the bar and the console: the program ends here.
+        out.clear_interrupted_line();
+        out.print(stress_summary(report));
+        _exit(out.close(exit_interrupted));
     }
-    return close_stdout(report.success() ? 0 : exit_failed);
+    out.print(stress_summary(report));
+    return out.close(report.success() ? exit_success : exit_failed);
 }
 
-int run_mode(const cli_options &options, const cli_engine &engine) {
+int version_mode(console &out) {
+    const report_versions versions = running_versions(program_name);
+    out.print(std::string(program_name) + " " + versions.version + "\nengine " + versions.engine +
+              "\nkernels " + versions.kernels + "\n");
+    return out.close(exit_success);
+}
+
+int run_mode(const cli_options &options, const cli_engine &engine, console &out) {
     switch (options.mode) {
     case cli_mode::help:
-        std::fputs(usage_text(), stdout);
-        return close_stdout(0);
+        out.print(usage_text());
+        return out.close(exit_success);
     case cli_mode::version:
-        std::printf("tessary-cli %s\nengine %s\nkernels %s\n", TESSARY_VERSION, pi_get_version(),
-                    pi_simd_path());
-        return close_stdout(0);
+        return version_mode(out);
     case cli_mode::print:
-        return print_mode(options, engine);
+        return print_mode(options, engine, out);
     case cli_mode::stress:
-        return stress_mode(options, engine);
+        return stress_mode(options, engine, out);
     case cli_mode::benchmark:
     case cli_mode::digits:
         break;
     }
-    return measure_mode(options, engine);
+    return measure_mode(options, engine, out);
 }
 
 } // namespace
 
 int run_tessary_cli(int argc, char **argv, const cli_engine &engine) {
+    console out(stdout, stderr);
     bool json = false;
     try {
         const parsed_options parsed = parse_options(argc, argv, online_processors());
         if (!parsed.error.empty()) {
-            std::fprintf(stderr, "tessary-cli: %s (try --help)\n", parsed.error.c_str());
+            out.error(parsed.error + " (try --help)");
             return exit_usage;
         }
         json = parsed.options.json;
         // A path forced with TESSARY_SIMD that this machine cannot run is not silently replaced.
         if (const char *note = pi_simd_note()) {
-            std::fprintf(stderr, "tessary-cli: %s\n", note);
+            out.error(note);
         }
         watch_interrupts();
-        return run_mode(parsed.options, engine);
+        return run_mode(parsed.options, engine, out);
     } catch (const std::bad_alloc &) {
         if (json) {
-            std::fputs(allocation_failure_json(), stdout);
+            out.print(allocation_failure_json());
         }
-        std::fputs("tessary-cli: Memory allocation failed\n", stderr);
-        return close_stdout(exit_failed);
+        out.error("Memory allocation failed");
+        return out.close(exit_failed);
     }
 }

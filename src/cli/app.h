@@ -3,13 +3,14 @@
 #define TESSARY_CLI_APP_H
 
 #include "cli/print_digits.h"
-#include "engine/pi_benchmark.h"
+#include "report/report_record.h"
 
-// The engine entry points the program computes with; tests put fakes in their place.
+// The engine entry points the program computes with, and the wall clock it reads for its
+// timings, its progress bar and --minutes; tests put fakes in their place.
 struct cli_engine {
     pi_driver driver = pi_calculate_checked;
     pi_value_calculator value = pi_calculate_value;
-    double seconds_per_minute = 60; // the unit of --minutes
+    clock_function clock = wall_clock::now;
 };
 
 // Runs tessary-cli with its arguments; returns the exit status.

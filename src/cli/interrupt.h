@@ -6,13 +6,22 @@
 
 #include <functional>
 
-constexpr int exit_interrupted = 130;
-
 // Starts the watcher, once per process. Call before starting any other thread, which then
 // inherits the blocked signal.
 void watch_interrupts();
 
-// What the next Ctrl-C does; without a handler the program exits with status 130.
-void on_interrupt(std::function<void()> handler);
+// What Ctrl-C does while this lives; without one the program exits with status 130, as it
+// does at once on a Ctrl-C that comes while a handler runs. The handler may use what outlives
+// this: its end waits for a handler that is running.
+class interrupt_handler {
+  public:
+    explicit interrupt_handler(std::function<void()> handler);
+    interrupt_handler(const interrupt_handler &) = delete;
+    interrupt_handler &operator=(const interrupt_handler &) = delete;
+    ~interrupt_handler();
+
+  private:
+    std::function<void()> outer;
+};
 
 #endif

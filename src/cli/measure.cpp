@@ -2,241 +2,185 @@
 
 #include "cli/progress_bar.h"
 
-#include <algorithm>
-#include <chrono>
-#include <climits>
-#include <mutex>
+#include <cstdio>
 #include <new>
 #include <system_error>
 #include <thread>
 
 namespace {
 
-// What the timing driver needs to know about the thread it runs on.
-struct thread_context {
-    pi_driver inner;
-    bool multi_core;
-    std::vector<computation_record> *runs;
-    std::mutex *report_mutex;
-    const std::function<void(const computation_record &)> *on_computation;
-    int thread;
-    bool allocation_failed = false;
-};
-
-// The engine hands a driver no context of its own (its user data is the progress relay's),
-// so each computing thread keeps its context here.
-thread_local thread_context *current_context = nullptr;
-
-// Runs the real (or a test's) driver and records the computation with its wall-clock time.
-void timing_driver(int digits, pi_result *result, pi_progress_callback callback, void *user_data,
-                   pi_check *check) {
-    thread_context &context = *current_context;
-    const auto start = wall_clock::now();
-    context.inner(digits, result, callback, user_data, check);
-    computation_record record;
-    record.thread = context.thread;
-    record.run = static_cast<int>(context.runs->size()) + 1;
-    record.multi_core = context.multi_core;
-    record.result = *result;
-    record.check = *check;
-    record.wall_seconds = seconds_since(start);
-    if (result->success != 0) {
-        record.wall_score = score_for_seconds(result->digits, record.wall_seconds);
-    }
-    // The engine's frames lie between here and the caller: nothing may be thrown across them.
-    try {
-        context.runs->push_back(record);
-        if (*context.on_computation) {
-            const std::lock_guard lock(*context.report_mutex);
-            (*context.on_computation)(record);
-        }
-    } catch (const std::bad_alloc &) {
-        context.allocation_failed = true;
-    }
-}
-
-double mean_wall_score(const std::vector<computation_record> &runs) {
-    std::vector<pi_result> scored;
-    for (const computation_record &run : runs) {
-        pi_result record = run.result;
-        record.score = run.wall_score;
-        scored.push_back(record);
-    }
-    return pi_calculate_average_score(scored.data(), static_cast<int>(scored.size()));
-}
-
-pi_result allocation_failure() {
-    pi_result failed{};
-    std::snprintf(failed.error_message, sizeof failed.error_message, "%s",
+thread_outcome allocation_failure(int thread) {
+    thread_outcome failed;
+    failed.thread = thread;
+    std::snprintf(failed.result.error_message, sizeof failed.result.error_message, "%s",
                   "Memory allocation failed");
     return failed;
 }
 
-// One thread's benchmark, or its one computation; `slot` is its place in the progress bar.
-thread_outcome run_thread(const measure_request &request, int thread, bool multi_core, int slot,
-                          std::mutex &report_mutex) {
-    thread_outcome outcome;
-    outcome.thread = thread;
-    try {
-        outcome.runs.reserve(pi_benchmark_runs);
-        thread_context context{request.driver,          multi_core, &outcome.runs, &report_mutex,
-                               &request.on_computation, thread};
-        current_context = &context;
-        const pi_progress_callback callback = request.progress ? progress_bar::report : nullptr;
-        void *user_data = request.progress ? request.progress->slot(slot) : nullptr;
-        if (request.digits == 0) {
-            pi_calculate_5x8m_with(&outcome.result, callback, user_data, timing_driver, nullptr,
-                                   nullptr);
-        } else {
-            pi_check check{};
-            timing_driver(request.digits, &outcome.result, callback, user_data, &check);
-        }
-        current_context = nullptr;
-        if (context.allocation_failed) {
-            throw std::bad_alloc();
-        }
-        outcome.wall_score = mean_wall_score(outcome.runs);
-    } catch (const std::bad_alloc &) {
-        current_context = nullptr;
-        outcome.runs.clear();
-        outcome.result = allocation_failure();
-        outcome.wall_score = 0;
-    }
-    return outcome;
-}
-
-int steps_per_thread(int digits) {
-    return digits == 0 ? pi_benchmark_steps() : pi_estimate_iterations(digits);
-}
-
-void start_progress(const measure_request &request, std::string label, int threads,
-                    int target_digits) {
-    if (request.progress) {
-        request.progress->start(std::move(label), threads, steps_per_thread(request.digits),
-                                target_digits);
-    }
-}
-
-void end_progress(const measure_request &request) {
-    if (request.progress) {
-        request.progress->end_line();
-    }
-}
-
-// T copies at once, one per thread. A thread that cannot be started fails the part; the
-// ones already running are waited for.
-void run_multi_core(const measure_request &request, measure_report &report,
-                    std::mutex &report_mutex) {
-    report.multi.resize(static_cast<std::size_t>(report.threads));
-    start_progress(request, std::to_string(report.threads) + " threads", report.threads,
-                   report.digits);
-    const auto start = wall_clock::now();
-    try {
-        std::vector<std::jthread> workers;
-        workers.reserve(report.multi.size());
-        for (int i = 0; i < report.threads; ++i) {
-            workers.emplace_back([&, i] {
-                report.multi[static_cast<std::size_t>(i)] =
-                    run_thread(request, i + 1, true, i, report_mutex);
-            });
-        }
-    } catch (const std::system_error &error) {
-        report.multi_error = std::string("Could not start a thread: ") + error.what();
-    }
-    report.multi_wall_seconds = seconds_since(start);
-    end_progress(request);
-    if (!report.multi_error.empty()) {
-        return;
-    }
-    for (const thread_outcome &outcome : report.multi) {
-        if (outcome.result.success == 0) {
-            report.multi_error = "Thread " + std::to_string(outcome.thread) + " of " +
-                                 std::to_string(report.threads) + ": " +
-                                 outcome.result.error_message;
-            return;
-        }
-        report.multi_core_score += outcome.wall_score;
-    }
-    if (report.single.wall_score > 0) {
-        report.scaling_efficiency =
-            report.multi_core_score / (report.threads * report.single.wall_score);
-    }
+int steps_per_run(int digits) {
+    return pi_estimate_iterations(digits == 0 ? pi_benchmark_digits : digits);
 }
 
 } // namespace
 
-double score_for_seconds(int digits, double seconds) {
-    return pi_score(digits, seconds);
-}
-
-time_spread spread_of(std::vector<double> seconds) {
-    time_spread spread;
-    if (seconds.empty()) {
-        return spread;
+report_record planned_report(const measure_request &request, report_versions versions,
+                             const system_info &machine) {
+    report_record record;
+    record.versions = std::move(versions);
+    record.machine = machine;
+    if (request.digits != 0) {
+        record.request.digits = request.digits;
+        record.request.runs = 1;
     }
-    std::sort(seconds.begin(), seconds.end());
-    const std::size_t middle = seconds.size() / 2;
-    spread.min_seconds = seconds.front();
-    spread.max_seconds = seconds.back();
-    spread.median_seconds =
-        seconds.size() % 2 == 1 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
-    if (spread.median_seconds > 0) {
-        spread.relative = (spread.max_seconds - spread.min_seconds) / spread.median_seconds;
+    record.request.threads = request.threads;
+    if (request.threads > 1) {
+        record.multi_core.emplace();
     }
-    return spread;
+    return record;
 }
 
-int fewest_verified(const thread_outcome &outcome) {
-    int fewest = INT_MAX;
-    for (const computation_record &run : outcome.runs) {
-        if (run.result.success != 0) {
-            fewest = std::min(fewest, run.check.verified_digits);
-        }
-    }
-    return fewest == INT_MAX ? 0 : fewest;
-}
+measurement::measurement(measure_request request, report_record planned)
+    : request(std::move(request)), record(std::move(planned)) {}
 
-time_spread processor_time_spread(const thread_outcome &outcome) {
-    std::vector<double> times;
-    for (const computation_record &run : outcome.runs) {
-        if (run.result.success != 0) {
-            times.push_back(run.result.time_seconds);
-        }
-    }
-    return spread_of(std::move(times));
-}
-
-bool measure_report::success() const {
-    return single.result.success != 0 && multi_error.empty();
-}
-
-std::string measure_report::error_message() const {
-    if (single.result.success == 0) {
-        return single.result.error_message;
-    }
-    return multi_error.empty() ? std::string() : "Multi-core: " + multi_error;
-}
-
-measure_report run_measurement(const measure_request &request) {
-    measure_report report;
-    report.digits = request.digits == 0 ? pi_benchmark_digits : request.digits;
-    report.runs = request.digits == 0 ? pi_benchmark_runs : 1;
-    report.threads = request.threads;
-    std::mutex report_mutex;
-
-    start_progress(request, request.threads > 1 ? "1 thread" : "", 1, report.digits);
-    const auto start = wall_clock::now();
-    report.single = run_thread(request, 1, false, 0, report_mutex);
-    report.single_wall_seconds = seconds_since(start);
-    end_progress(request);
-
+report_record measurement::run() {
+    run_single_core();
     // A machine that fails alone is not measured further.
-    if (report.multi_core()) {
-        if (report.single.result.success != 0) {
-            run_multi_core(request, report, report_mutex);
-        } else {
-            report.multi_error = "Not measured: the single-core part failed";
+    if (request.threads > 1 && record.single.result.success != 0) {
+        run_multi_core();
+    }
+    const std::lock_guard lock(mutex);
+    current = stage::finished;
+    summarise(record);
+    return record;
+}
+
+std::optional<report_record> measurement::interrupt() {
+    const std::lock_guard lock(mutex);
+    if (current == stage::finished) {
+        return std::nullopt;
+    }
+    interrupted = true;
+    report_record so_far = record;
+    const double elapsed = seconds_between(part_started, request.clock());
+    if (current == stage::single_core) {
+        so_far.interrupted = interruption::single_core;
+        so_far.single.wall_seconds = elapsed;
+    } else {
+        so_far.interrupted = interruption::multi_core;
+        so_far.multi_core->wall_seconds = elapsed;
+    }
+    summarise(so_far);
+    return so_far;
+}
+
+// One thread's benchmark, or its one computation; `slot` is its place in the progress bar.
+thread_outcome measurement::run_thread(int thread, bool multi_core, int slot) {
+    const pi_progress_callback callback = request.progress ? progress_bar::report : nullptr;
+    void *user_data = request.progress ? request.progress->slot(slot) : nullptr;
+    try {
+        if (request.digits == 0) {
+            engine_benchmark benchmark;
+            run_timed_benchmark(benchmark, callback, user_data, request.driver, request.clock,
+                                [&](const engine_benchmark &done, int index) {
+                                    computation_finished(
+                                        benchmark_run(done, index, thread, multi_core), slot);
+                                });
+            return benchmark_outcome(benchmark, thread, multi_core);
+        }
+        computation_record computation =
+            timed_computation(request.digits, request.driver, callback, user_data, request.clock);
+        computation.thread = thread;
+        computation.multi_core = multi_core;
+        computation_finished(computation, slot);
+        return computation_outcome(computation);
+    } catch (const std::bad_alloc &) {
+        return allocation_failure(thread);
+    }
+}
+
+void measurement::computation_finished(computation_record computation, int slot) {
+    const std::lock_guard lock(mutex);
+    if (interrupted) {
+        return;
+    }
+    if (computation.multi_core) {
+        computation.finish_order = ++multi_core_finished;
+        record.multi_core->per_thread[static_cast<std::size_t>(computation.thread - 1)]
+            .runs.push_back(computation);
+    } else {
+        record.single.runs.push_back(computation);
+    }
+    if (request.on_computation) {
+        request.on_computation(computation);
+    }
+    if (request.progress) {
+        request.progress->computation_finished(slot);
+    }
+}
+
+void measurement::run_single_core() {
+    start_progress(1);
+    thread_outcome single = run_thread(1, false, 0);
+    stop_progress();
+    const std::lock_guard lock(mutex);
+    record.single = std::move(single);
+}
+
+// T copies at once, one per thread. A thread that cannot be started fails the part; the ones
+// already running are waited for.
+void measurement::run_multi_core() {
+    const auto threads = static_cast<std::size_t>(request.threads);
+    {
+        const std::lock_guard lock(mutex);
+        current = stage::multi_core;
+        record.multi_core->per_thread.resize(threads);
+        for (std::size_t i = 0; i < threads; ++i) {
+            record.multi_core->per_thread[i].thread = static_cast<int>(i) + 1;
         }
     }
-    return report;
+    start_progress(request.threads);
+    const auto start = request.clock();
+    std::vector<thread_outcome> outcomes(threads);
+    std::string start_error;
+    try {
+        std::vector<std::jthread> workers;
+        workers.reserve(threads);
+        for (std::size_t i = 0; i < threads; ++i) {
+            workers.emplace_back([&, i] {
+                const int index = static_cast<int>(i);
+                outcomes[i] = run_thread(index + 1, true, index);
+            });
+        }
+    } catch (const std::system_error &error) {
+        start_error = std::string("Could not start a thread: ") + error.what();
+    }
+    const double wall_seconds = seconds_between(start, request.clock());
+    stop_progress();
+
+    const std::lock_guard lock(mutex);
+    multi_core_part &multi = *record.multi_core;
+    multi.wall_seconds = wall_seconds;
+    multi.error_message = std::move(start_error);
+    // The computations as they finished, in that order, with the threads' outcomes.
+    for (std::size_t i = 0; i < threads; ++i) {
+        outcomes[i].runs = std::move(multi.per_thread[i].runs);
+        multi.per_thread[i] = std::move(outcomes[i]);
+    }
+}
+
+void measurement::start_progress(int threads) {
+    {
+        const std::lock_guard lock(mutex);
+        part_started = request.clock();
+    }
+    if (request.progress) {
+        const int runs = request.digits == 0 ? pi_benchmark_runs : 1;
+        request.progress->start_work(threads, runs, steps_per_run(request.digits));
+    }
+}
+
+void measurement::stop_progress() {
+    if (request.progress) {
+        request.progress->stop();
+    }
 }

@@ -1,5 +1,8 @@
 #include "cli/options.h"
 
+#include "engine/pi_benchmark.h"
+#include "report/number_style.h"
+
 #include <algorithm>
 #include <charconv>
 #include <getopt.h>
@@ -105,7 +108,7 @@ struct option_parser {
             return std::nullopt;
         }
         if (*value < 1 || *value > max) {
-            fail(std::string("--") + name + " must be from 1 to " + std::to_string(max) + ", not " +
+            fail(std::string("--") + name + " must be from 1 to " + grouped(max) + ", not " +
                  std::string(text));
             return std::nullopt;
         }
@@ -134,7 +137,7 @@ struct option_parser {
             return fail("--minutes needs a number such as 10 or 0.5, not " + quoted(text));
         }
         if (!(*value > 0) || *value > max_minutes) {
-            return fail("--minutes must be above 0 and at most 10080 (a week), not " +
+            return fail("--minutes must be above 0 and at most 10,080 (a week), not " +
                         std::string(text));
         }
         options.minutes = *value;
@@ -192,6 +195,12 @@ struct option_parser {
             if (!seen[key_threads]) {
                 options.threads = std::clamp(online_processors, 1, max_threads);
             }
+            // A stress run that verifies nothing would pass on any machine.
+            const int smallest = pi_smallest_verified_digits();
+            if (seen[key_digits] && options.digits < smallest) {
+                return fail("--stress needs --digits of at least " + grouped(smallest) +
+                            ": the check verifies no digit of smaller computations");
+            }
             options.mode = cli_mode::stress;
             return true;
         }
@@ -239,66 +248,34 @@ const char *usage_text() {
     return R"(Usage: tessary-cli [OPTION]...
 Benchmarks the processor by computing pi with Tessary's FFT-based arithmetic.
 
-Without options, runs the benchmark on one thread: five computations of
-8,388,608 digits. It prints the machine first, then one line per run
-(processor time, wall-clock time, score and digits verified), then the score
-(the mean of the runs' scores; higher is faster), the total processor time,
-the wall-clock time and the spread of the run times.
+Modes:
+  tessary-cli                      the benchmark: 5 computations of 8,388,608 digits
+  tessary-cli --threads all        the same, then one benchmark per processor at once
+  tessary-cli --digits N           one computation of N digits, timed and verified
+  tessary-cli --digits N --print   "3." and exactly N correct decimals of pi
+  tessary-cli --stress             verified computations on every processor, 10 minutes
+  tessary-cli --version            the program and engine versions and the kernels
 
 Options:
-  --digits N     compute pi once instead, with the transform size for N
-                 decimal digits (N from 1 to 268435456), and print the digits
-                 computed and verified, the score and the times; the digits
-                 computed are r x 2^k, where 2^k is the smallest power of two
-                 (at least 2) not below N/4 rounded down, and r is 4 unless
-                 the rounding error forces a smaller radix (r = 3, 2 or 1), so
-                 with r = 4 from N-3 up to under 2N (8 for N up to 11)
-  --print        with --digits: write "3." and exactly N correct decimals of
-                 pi to standard output instead, from a computation that
-                 succeeded, with guard digits until the last one is certain
-  --threads T    also run T benchmarks (or T computations with --digits) at
-                 once, one per thread, and report the multi-core score; T is a
-                 number from 1 to 1024 or 'all' (the processors online); 1,
-                 the default, is the single-core benchmark alone
-  --json         print the report as one JSON object (schema 1; see README)
-  --stress       repeat verified computations of 8,388,608 digits (or of
-                 --digits N) on T threads (default: all processors online)
-                 until the time is up or one fails
-  --minutes M    the stress run's duration, a number such as 10 or 0.5
-                 (default 10, at most 10080)
+  --digits N     compute pi once instead, for N digits (1 to 268,435,456)
+  --print        with --digits: write exactly N correct decimals of pi instead
+  --threads T    also run T at once, for the multi-core score (1 to 1,024, or 'all')
+  --json         print the report as one JSON object (schema 1)
+  --stress       repeat verified computations until the time is up or one fails
+  --minutes M    the stress run's duration (10 by default, at most 10,080)
   -h, --help     print this text
-  --version      print the program and engine versions and the transform
-                 kernels in use
+  --version      print the versions and the transform kernels in use
 
-Multi-core score: with --threads T above 1, the single-core benchmark runs
-first, on processor time, exactly as without the option. Then T copies run at
-once, one per thread. The processor clock counts the whole process, so each
-computation is timed on the wall clock instead, and a thread's score is the
-same formula applied to its wall-clock times. The multi-core score is the sum
-of the thread scores: a machine that scales perfectly gets T times the
-single-core score. The scaling efficiency is the multi-core score divided by
-T times the single-thread wall-clock score, from the single-core runs timed
-on the same clock. Every thread holds one computation's working memory (about
-76 MB at 8,388,608 digits), so memory grows by that much per thread.
-
-Stress: one line per finished computation (thread, time, digits verified or
-the first wrong digit), then a summary. No computation starts after the time
-is up; those running finish. Ctrl-C prints the summary of the computations
-finished so far at once, abandoning those still running.
-
-Numbers are written with digits only: no sign and no spaces. Long options may
-be abbreviated while unambiguous, take their value as --digits N or
---digits=N, and may each be given once; -- ends the options.
-
-A progress bar goes to standard error when it is a terminal.
-
-The transform kernels (baseline, avx2 or avx512 on x86-64) are the fastest
-this processor supports; TESSARY_SIMD=name in the environment forces one
-(a path the processor lacks falls back, with a note on standard error). A
-score measures the kernels it ran on: compare scores of one program version.
+The score is higher for a faster machine. Multi-core score: with --threads T,
+the single-core benchmark runs first, then T copies at once, each timed on the
+wall clock; their scores add up. Each thread needs about 76 MB of memory.
+Ctrl-C ends any mode with a summary of what was measured.
 
 Exit status: 0 on success, 1 when a computation failed or verified wrong
 digits or output could not be written, 2 for bad arguments, 130 when
 interrupted by Ctrl-C.
+
+The manual page tessary-cli(1) and README.md tell how many digits --digits N
+computes, how the scores are made, and what the JSON report holds.
 )";
 }

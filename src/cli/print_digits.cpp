@@ -1,6 +1,5 @@
 #include "cli/print_digits.h"
 
-#include "arithmetic/pi_fftcs.h"
 #include "cli/progress_bar.h"
 
 #include <algorithm>
@@ -26,8 +25,8 @@ void keep_decimal_text(const mp_number *pi, int n, int log10_radix, void *data) 
     auto *out = static_cast<pi_text *>(data);
     try {
         std::string buffer(static_cast<std::size_t>(n) * log10_radix + 16, '\0');
-        mp_sprintf(n, log10_radix, pi, buffer.data());
-        buffer.resize(buffer.find('e'));
+        const int decimals = pi_value_decimals(pi, n, log10_radix, buffer.data());
+        buffer.resize(static_cast<std::size_t>(decimals) + 2);
         out->text = std::move(buffer);
     } catch (const std::bad_alloc &) {
         out->allocation_failed = true;
@@ -47,18 +46,20 @@ bool last_digit_uncertain(const std::string &text, int decimals, long long trust
 
 printed_digits compute_printed_digits(int decimals, pi_value_calculator calculate,
                                       progress_bar *progress) {
-    long long request = static_cast<long long>(decimals) + guard_digits;
+    const long long first_request = static_cast<long long>(decimals) + guard_digits;
+    long long request = first_request;
     for (;;) {
         pi_text pi;
         pi_result result{};
         const int digits = static_cast<int>(std::min<long long>(request, INT_MAX));
         if (progress) {
-            progress->start("", 1, pi_estimate_iterations(digits), decimals);
+            progress->start_work(1, 1, pi_estimate_iterations(digits),
+                                 request == first_request ? "Computing" : "Computing more digits");
         }
         calculate(digits, &result, progress ? progress_bar::report : nullptr,
                   progress ? progress->slot(0) : nullptr, keep_decimal_text, &pi);
         if (progress) {
-            progress->end_line();
+            progress->stop();
         }
         if (pi.allocation_failed) {
             throw std::bad_alloc();

@@ -1,6 +1,6 @@
 #include "cli/stress.h"
 
-#include "cli/measure.h"
+#include "cli/progress_bar.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +17,8 @@ namespace {
 struct stress_state {
     int digits;
     pi_driver driver;
+    clock_function clock;
+    progress_bar *progress;
     std::function<void(const stress_record &)> on_computation;
     wall_clock::time_point start;
     wall_clock::time_point deadline;
@@ -33,7 +35,7 @@ struct stress_state {
 
 // Under the state's lock: whether a worker may start another computation.
 bool may_start(const stress_state &state) {
-    return !state.stopping && !state.interrupted && wall_clock::now() < state.deadline;
+    return !state.stopping && !state.interrupted && state.clock() < state.deadline;
 }
 
 // Under the state's lock: records a finished computation and tells whoever reports it.
@@ -60,13 +62,18 @@ void stress_worker(std::shared_ptr<stress_state> state, int thread) {
         lock.unlock();
         stress_record record;
         record.thread = thread;
-        const auto start = wall_clock::now();
-        state->driver(state->digits, &record.result, nullptr, nullptr, &record.check);
-        record.wall_seconds = seconds_since(start);
+        progress_bar *const progress = state->progress;
+        const auto start = state->clock();
+        state->driver(state->digits, &record.result, progress ? progress_bar::report : nullptr,
+                      progress ? progress->slot(thread - 1) : nullptr, &record.check);
+        record.wall_seconds = seconds_between(start, state->clock());
         lock.lock();
         --state->computing;
         if (!state->interrupted) {
             record_computation(*state, record);
+            if (progress) {
+                progress->computation_finished(thread - 1);
+            }
         }
     }
     --state->workers;
@@ -94,7 +101,9 @@ stress_report run_stress(const stress_request &request) {
     state->digits = request.digits;
     state->driver = request.driver;
     state->on_computation = request.on_computation;
-    state->start = wall_clock::now();
+    state->clock = request.clock;
+    state->progress = request.progress;
+    state->start = request.clock();
     state->deadline = state->start + std::chrono::duration_cast<wall_clock::duration>(
                                          std::chrono::duration<double>(request.seconds));
     stress_report report;
@@ -122,7 +131,7 @@ stress_report run_stress(const stress_request &request) {
     state->changed.wait(lock, [&] { return state->workers == 0 || state->interrupted; });
 
     report.computations = state->computations;
-    report.elapsed_seconds = seconds_since(state->start);
+    report.elapsed_seconds = seconds_between(state->start, state->clock());
     report.interrupted = state->interrupted;
     report.abandoned = state->interrupted ? state->computing : 0;
     if (state->allocation_failed) {

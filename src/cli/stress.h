@@ -3,12 +3,14 @@
 #ifndef TESSARY_CLI_STRESS_H
 #define TESSARY_CLI_STRESS_H
 
-#include "engine/pi_benchmark.h"
+#include "report/report_record.h"
 
 #include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
+
+class progress_bar;
 
 struct stress_record {
     int number = 0; // 1-based, in the order the computations finished
@@ -23,6 +25,8 @@ struct stress_request {
     int threads = 1;
     double seconds = 600; // no computation starts after this; those running finish
     pi_driver driver = pi_calculate_checked;
+    clock_function clock = wall_clock::now;
+    progress_bar *progress = nullptr;
     std::stop_token stop; // a stop request (Ctrl-C) ends the run at once
     // Called as each computation finishes, never by two threads at once.
     std::function<void(const stress_record &)> on_computation;
@@ -39,7 +43,8 @@ struct stress_report {
 
     // The first computation that failed, or null.
     const stress_record *first_failure() const;
-    // Every computation verified, the run was not cut short and every thread ran.
+    // Some computation finished, every one verified, the run was not cut short and every
+    // thread ran.
     bool success() const;
 };
 

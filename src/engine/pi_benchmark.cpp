@@ -710,3 +710,20 @@ extern "C" const char *pi_get_version(void) {
 }
 
 extern "C" void pi_cleanup(void) {}
+
+extern "C" int pi_value_decimals(const mp_number *pi, int n, int log10_radix, char *text) {
+    mp_sprintf(n, log10_radix, pi, text);
+    // "3.14159...e0": the digits end where the exponent begins.
+    const std::size_t exponent = std::string_view(text).find('e');
+    text[exponent] = '\0';
+    return static_cast<int>(exponent) - 2;
+}
+
+// A correct machine computes sizes this small in radix 10^4.
+extern "C" int pi_smallest_verified_digits(void) {
+    int digits = 1;
+    while (tail_of(4, log2_nfft_for(digits)).verified == 0) {
+        ++digits;
+    }
+    return digits;
+}

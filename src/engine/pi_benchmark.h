@@ -93,6 +93,16 @@ typedef void (*pi_driver)(int digits, pi_result *result, pi_progress_callback ca
 void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback, void *user_data,
                             pi_driver driver, pi_result *runs, pi_check *checks);
 
+/* ---- For tessary-cli's printed digits and stress mode ---- */
+
+/* The value handed to a pi_value_hook as text, "3." and its decimals, NUL-terminated, in
+ * `text` of at least n * log10_radix + 16 bytes. Returns the number of decimals. */
+int pi_value_decimals(const struct mp_number *pi, int n, int log10_radix, char *text);
+
+/* The fewest digits a computation may ask for and have any of them verified: the reference
+ * leaves the last places of every computation unchecked, which is all of a smaller one. */
+int pi_smallest_verified_digits(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,156 @@
+#include "report/text_report.h"
+
+#include "probe/system_rows.h"
+#include "report/number_style.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Below this the multi-core part is likely to have shared the processors with other work.
+constexpr double low_scaling_efficiency = 0.8;
+
+// A caption and its value, the values in one column.
+std::string row(const char *caption, const std::string &value) {
+    std::string line = caption;
+    line.resize(std::max<std::size_t>(line.size(), 18), ' ');
+    return line + value + "\n";
+}
+
+// Scores are whole numbers.
+std::string score_text(double score) {
+    return grouped(std::llround(score));
+}
+
+// "8,388,592 verified": the line's other figures name their units, and this one would take a
+// line past 80 columns.
+std::string verified_text(const pi_check &check) {
+    if (check.verified_digits == 0) {
+        return "too few digits to verify";
+    }
+    return grouped(check.verified_digits) + " verified";
+}
+
+std::string single_core_summary(const report_record &record) {
+    const report_summary &summary = record.summary;
+    std::string text;
+    if (record.request.runs == 1) {
+        text += row("Digits:", grouped(summary.digits));
+        text += row("Verified:", summary.verifiable
+                                     ? counted(summary.verified_digits, "digit", "digits")
+                                     : "none: too few digits to verify");
+    }
+    text += row("Score:", score_text(summary.score));
+    text += row("Processor time:", seconds_text(summary.time_seconds));
+    text += row("Wall time:", seconds_text(summary.wall_seconds));
+    if (record.request.runs > 1) {
+        const time_spread &spread = summary.spread;
+        text += row("Spread:", seconds_value(spread.min_seconds) + " / " +
+                                   seconds_value(spread.median_seconds) + " / " +
+                                   seconds_value(spread.max_seconds) + " sec min / median / max (" +
+                                   percent_text(spread.relative) + ")");
+    }
+    return text;
+}
+
+// The one line that says why the scaling may be low; the machine's load belongs in it where
+// the record carries one.
+std::string scaling_hint(const multi_core_part &multi) {
+    if (multi.scaling_efficiency >= low_scaling_efficiency) {
+        return "";
+    }
+    return row("Note:", "scaling below " + percent_text(low_scaling_efficiency) +
+                            ": other work may have used the processors");
+}
+
+std::string multi_core_summary(const report_record &record) {
+    const multi_core_part &multi = *record.multi_core;
+    const std::string reference = score_text(multi.reference_wall_score);
+    return row("Multi-core score:", score_text(multi.score) + " (" +
+                                        counted(record.request.threads, "thread", "threads") +
+                                        ")") +
+           row("Multi-core wall:", seconds_text(multi.wall_seconds)) +
+           row("Scaling:", percent_text(multi.scaling_efficiency) + " of " +
+                               std::to_string(record.request.threads) + " x " + reference) +
+           row("Clocks:",
+               "Score on processor time; multi-core and " + reference + " on the wall clock") +
+           scaling_hint(multi);
+}
+
+} // namespace
+
+std::string text_report_head(const report_record &record) {
+    if (record.request.runs == 1) {
+        return "";
+    }
+    std::string text;
+    for (const system_row &machine_row : system_rows(record.machine, grouped)) {
+        text += row(machine_row.caption, machine_row.value);
+    }
+    return text + row("Kernels:", record.versions.kernels) + "\n";
+}
+
+bool text_shows_line(const report_request &request, const computation_record &computation) {
+    return computation.multi_core || request.runs > 1;
+}
+
+std::string text_computation_line(const computation_record &computation) {
+    std::string line = computation.multi_core ? "Thread " + std::to_string(computation.thread) +
+                                                    ", run " + std::to_string(computation.run)
+                                              : "Run " + std::to_string(computation.run);
+    line += ": ";
+    const pi_result &result = computation.result;
+    if (result.success == 0) {
+        return line + "FAILED: " + result.error_message + "\n";
+    }
+    if (!computation.multi_core) {
+        line += seconds_text(result.time_seconds) + " processor, ";
+    }
+    const double score = computation.multi_core ? computation.wall_score : result.score;
+    return line + seconds_text(computation.wall_seconds) + " wall, score " + score_text(score) +
+           ", " + verified_text(computation.check) + "\n";
+}
+
+std::string text_summary(const report_record &record) {
+    if (record.interrupted == interruption::single_core) {
+        return record.error_message + "\n";
+    }
+    if (record.single.result.success == 0) {
+        return "";
+    }
+    std::string text = single_core_summary(record);
+    if (record.interrupted == interruption::multi_core) {
+        text += record.error_message + "\n";
+    } else if (record.multi_core && record.multi_core->error_message.empty()) {
+        text += multi_core_summary(record);
+    }
+    return text;
+}
+
+std::string text_report(const report_record &record) {
+    std::vector<const computation_record *> lines;
+    for (const computation_record &run : record.single.runs) {
+        lines.push_back(&run);
+    }
+    // The multi-core part's computations finish in no fixed order of threads.
+    const std::size_t multi_start = lines.size();
+    if (record.multi_core) {
+        for (const thread_outcome &thread : record.multi_core->per_thread) {
+            for (const computation_record &run : thread.runs) {
+                lines.push_back(&run);
+            }
+        }
+    }
+    std::stable_sort(lines.begin() + static_cast<std::ptrdiff_t>(multi_start), lines.end(),
+                     [](const computation_record *a, const computation_record *b) {
+                         return a->finish_order < b->finish_order;
+                     });
+    std::string text = text_report_head(record);
+    for (const computation_record *line : lines) {
+        if (text_shows_line(record.request, *line)) {
+            text += text_computation_line(*line);
+        }
+    }
+    return text + text_summary(record);
+}
