@@ -31,7 +31,7 @@ computation_record computation(int thread, int run, bool multi_core, double proc
     record.multi_core = multi_core;
     record.finish_order = run;
     record.result = succeeded(8192, processor_seconds, score);
-    record.check = pi_check{verified, 0};
+    record.check = pi_check{verified, 0, 0, 0};
     record.wall_seconds = wall_seconds;
     record.wall_score = wall_score;
     return record;
@@ -290,8 +290,8 @@ engine_benchmark three_runs() {
     benchmark.runs[1] = pi_result{};
     std::strcpy(benchmark.runs[1].error_message, "Memory allocation failed");
     benchmark.runs[2] = succeeded(8388608, 14, 180);
-    benchmark.checks[0] = pi_check{8388592, 0};
-    benchmark.checks[2] = pi_check{8388590, 0};
+    benchmark.checks[0] = pi_check{8388592, 0, 0, 0};
+    benchmark.checks[2] = pi_check{8388590, 0, 0, 0};
     benchmark.run_wall_seconds[0] = 11;
     benchmark.run_wall_seconds[1] = 0.5;
     benchmark.run_wall_seconds[2] = 17;
@@ -405,7 +405,7 @@ void timed_driver(int digits, pi_result *result, pi_progress_callback, void *, p
     ++runs_so_far;
     fake_time += std::chrono::seconds(runs_so_far);
     *result = succeeded(digits, runs_so_far / 2.0, 100 + runs_so_far);
-    *check = pi_check{digits - 16 - runs_so_far, 0};
+    *check = pi_check{digits - 16 - runs_so_far, 0, 0, 0};
 }
 
 TEST(ReportRecord, TimedBenchmarksTimeEachRunOnTheirClock) {

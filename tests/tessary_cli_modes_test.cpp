@@ -145,7 +145,7 @@ void concurrent_driver(int digits, pi_result *result, pi_progress_callback, void
         advance_fake_clock(1);
     }
     *result = pi_result{1, digits, 0.5, pi_score(digits, 0.5), ""};
-    *check = pi_check{digits - 16, 0};
+    *check = pi_check{digits - 16, 0, 0, 0};
 }
 
 TEST(Measure, ThreadsComputeAtOnceAndTheirWallClockScoresAdd) {
@@ -240,7 +240,7 @@ void stress_driver(int digits, pi_result *result, pi_progress_callback, void *, 
     }
     if (fake_calls++ == stress_failure_at) {
         *result = pi_result{};
-        *check = pi_check{4241, 4242};
+        *check = pi_check{4241, 4242, 0, 1};
         set_message(result, "Computed digits of pi are wrong from digit 4,242: the machine made "
                             "an arithmetic error");
         return;

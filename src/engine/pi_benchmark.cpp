@@ -722,7 +722,7 @@ extern "C" int pi_value_decimals(const mp_number *pi, int n, int log10_radix, ch
 // A correct machine computes sizes this small in radix 10^4.
 extern "C" int pi_smallest_verified_digits(void) {
     int digits = 1;
-    while (tail_of(4, log2_nfft_for(digits)).verified == 0) {
+    while (reach_of(4, log2_nfft_for(digits)).tail.verified == 0) {
         ++digits;
     }
     return digits;
