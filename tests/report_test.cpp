@@ -264,6 +264,93 @@ TEST(JsonReport, EveryFieldComesFromItsOwnSource) {
     EXPECT_TRUE(alone["simd_note"].is_null());
 }
 
+run_conditions busy_conditions() {
+    run_conditions conditions{};
+    conditions.load_average = 1.93;
+    conditions.runnable = 3;
+    conditions.processors = 2;
+    std::strcpy(conditions.governor, "powersave");
+    std::strcpy(conditions.huge_pages, "always");
+    return conditions;
+}
+
+TEST(TextReport, TellsTheConditionsTheDateAndTheComparison) {
+    report_record record = distinct_figures();
+    const std::string plain = text_summary(record);
+    record.conditions = busy_conditions();
+    record.started_at = "2026-12-09T20:55:12Z";
+    record.comparison = "Score 331: 2.4 % above your median of 12 results (best 340)";
+    EXPECT_EQ(text_summary(record),
+              plain.substr(0, plain.size() - 1) + " (load 1.93 at the start)\n" +
+                  "Load:             1.93 on 2 processors, 3 other processes runnable\n"
+                  "Huge pages:       always\n"
+                  "Governor:         powersave\n"
+                  "The machine was busy: load 1.93 on 2 processors; scores may be low\n"
+                  "Started:          2026-12-09T20:55:12Z\n"
+                  "Compared:         Score 331: 2.4 % above your median of 12 results (best "
+                  "340)\n");
+
+    // A quiet machine gets no warning; what the probe could not tell is left out.
+    run_conditions quiet{};
+    quiet.load_average = 0.04;
+    quiet.runnable = 1;
+    quiet.processors = 1;
+    record.conditions = quiet;
+    record.started_at.clear();
+    record.comparison.clear();
+    EXPECT_TRUE(text_summary(record).ends_with(
+        "Load:             0.04 on 1 processor, 1 other process runnable\n"));
+    // Busy by the probe's rule, not the report's own.
+    quiet.load_average = 0.6;
+    record.conditions = quiet;
+    EXPECT_NE(text_summary(record).find("The machine was busy: load 0.60 on 1 processor;"),
+              std::string::npos);
+    quiet.load_average = -1;
+    record.conditions = quiet;
+    EXPECT_EQ(text_summary(record).find("(load"), std::string::npos);
+    EXPECT_EQ(text_summary(record).find("Load:"), std::string::npos);
+}
+
+TEST(JsonReport, TellsTheConditionsTheDateTheComparisonAndTheSave) {
+    report_record record = distinct_figures();
+    json out = json::parse(json_report(record));
+    for (const char *unknown :
+         {"started_at", "conditions", "comparison", "saved", "result_id", "save_message"}) {
+        SCOPED_TRACE(unknown);
+        ASSERT_TRUE(out.contains(unknown));
+        EXPECT_TRUE(out[unknown].is_null());
+    }
+
+    record.conditions = busy_conditions();
+    record.started_at = "2026-12-09T20:55:12Z";
+    record.comparison = "Score 331: at your median of 2 results (best 333)";
+    record.saved = save_outcome{true, 42, "moved aside"};
+    out = json::parse(json_report(record));
+    EXPECT_EQ(out["conditions"], json::parse(R"({"load_average": 1.93, "runnable": 3,
+        "processors": 2, "governor": "powersave", "transparent_huge_pages": "always",
+        "busy": 1})"));
+    EXPECT_EQ(out["started_at"], "2026-12-09T20:55:12Z");
+    EXPECT_EQ(out["comparison"], record.comparison);
+    EXPECT_EQ(out["saved"], 1);
+    EXPECT_EQ(out["result_id"], 42);
+    EXPECT_EQ(out["save_message"], "moved aside");
+
+    record.conditions = run_conditions{-1, -1, 4, "", ""};
+    record.saved = save_outcome{false, 7, "result not saved: database or disk is full"};
+    out = json::parse(json_report(record));
+    EXPECT_EQ(out["conditions"], json::parse(R"({"load_average": null, "runnable": null,
+        "processors": 4, "governor": null, "transparent_huge_pages": null, "busy": 0})"));
+    EXPECT_EQ(out["saved"], 0);
+    EXPECT_TRUE(out["result_id"].is_null());
+    EXPECT_EQ(out["save_message"], record.saved->message);
+}
+
+TEST(ReportRecord, TimestampsAreUtcInIso8601) {
+    EXPECT_EQ(utc_timestamp(std::chrono::system_clock::from_time_t(1796849712)),
+              "2026-12-09T20:55:12Z");
+    EXPECT_EQ(utc_timestamp(std::chrono::system_clock::from_time_t(0)), "1970-01-01T00:00:00Z");
+}
+
 // Times to the microsecond and fractions to six places, whatever the clocks gave.
 TEST(JsonReport, NumbersForScriptsHaveAtMostSixPlaces) {
     report_record record = distinct_figures();

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -75,6 +76,26 @@ void put_machine(json &out, const system_info &machine) {
                      {"architecture", machine.architecture},
                      {"valid", machine.valid},
                      {"error_message", machine.error_message}});
+}
+
+// What the probe could not tell is null.
+void put_conditions(json &out, const run_conditions &conditions) {
+    const bool load_known = conditions.load_average >= 0;
+    put_fields(
+        out,
+        {{"load_average", load_known ? json(six_places(conditions.load_average)) : json(nullptr)},
+         {"runnable", conditions.runnable >= 0 ? json(conditions.runnable) : json(nullptr)},
+         {"processors", conditions.processors},
+         {"governor", text_or_null(conditions.governor)},
+         {"transparent_huge_pages", text_or_null(conditions.huge_pages)},
+         {"busy", run_conditions_busy(&conditions)}});
+}
+
+// Null where the front end did not try to save.
+void put_save(json &out, const std::optional<save_outcome> &saved) {
+    out["saved"] = saved ? json(saved->saved ? 1 : 0) : json(nullptr);
+    out["result_id"] = saved && saved->saved ? json(saved->id) : json(nullptr);
+    out["save_message"] = saved ? text_or_null(saved->message) : json(nullptr);
 }
 
 void put_runs(json &out, const std::vector<computation_record> &runs) {
@@ -149,7 +170,14 @@ std::string json_report(const report_record &record) {
                       {"simd_note", text_or_null(versions.kernels_note)},
                       {"success", record.success ? 1 : 0},
                       {"error_message", record.error_message},
+                      {"started_at", text_or_null(record.started_at)},
+                      {"comparison", text_or_null(record.comparison)},
+                      {"conditions", nullptr},
                       {"multi_core", nullptr}});
+    put_save(root, record.saved);
+    if (record.conditions) {
+        put_conditions(root["conditions"], *record.conditions);
+    }
     put_machine(root["machine"], record.machine);
     put_fields(root["request"], {{"digits", record.request.digits},
                                  {"runs", record.request.runs},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <ctime>
 #include <exception>
 #include <utility>
 
@@ -182,6 +183,15 @@ void timed_run(int digits, pi_result *result, pi_progress_callback callback, voi
 }
 
 } // namespace
+
+std::string utc_timestamp(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 double seconds_between(wall_clock::time_point from, wall_clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();

@@ -5,6 +5,7 @@
 #define TESSARY_REPORT_RECORD_H
 
 #include "engine/pi_benchmark.h"
+#include "probe/run_conditions.h"
 #include "probe/system_info.h"
 
 #include <chrono>
@@ -89,10 +90,19 @@ struct multi_core_part {
 // Where Ctrl-C cut a measurement short.
 enum class interruption { none, single_core, multi_core };
 
+// What became of a front end's attempt to keep the result in the results store.
+struct save_outcome {
+    bool saved = false;
+    long long id = 0;    // the saved result's, when saved
+    std::string message; // why it was not saved, or news of the store; empty when none
+};
+
 struct report_record {
     report_versions versions;
     system_info machine{};
     report_request request;
+    std::string started_at;                    // UTC, ISO 8601; empty when not known
+    std::optional<run_conditions> conditions;  // what else the machine did when it started
     thread_outcome single;                     // on processor time
     std::optional<multi_core_part> multi_core; // with more than one thread
     interruption interrupted = interruption::none;
@@ -101,7 +111,16 @@ struct report_record {
     report_summary summary;
     bool success = false;
     std::string error_message;
+
+    // Filled by a front end that keeps results: the result beside the user's earlier
+    // comparable ones (empty when there are none), and the save. The copy kept in the
+    // store is written before the save and has neither.
+    std::string comparison;
+    std::optional<save_outcome> saved;
 };
+
+// `time` as UTC in ISO 8601, to the second: "2026-12-09T20:55:12Z".
+std::string utc_timestamp(std::chrono::system_clock::time_point time);
 
 // Fills the summary, the multi-core part's figures and the outcome from the computations.
 void summarise(report_record &record);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -54,14 +55,67 @@ std::string single_core_summary(const report_record &record) {
     return text;
 }
 
-// The one line that says why the scaling may be low; the machine's load belongs in it where
-// the record carries one.
-std::string scaling_hint(const multi_core_part &multi) {
-    if (multi.scaling_efficiency >= low_scaling_efficiency) {
+// "1.93": the load average as the kernel writes it.
+std::string load_text(double load) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", load);
+    return text;
+}
+
+// The one line that says why the scaling may be low, with the load when it was known.
+std::string scaling_hint(const report_record &record) {
+    if (record.multi_core->scaling_efficiency >= low_scaling_efficiency) {
         return "";
     }
-    return row("Note:", "scaling below " + percent_text(low_scaling_efficiency) +
-                            ": other work may have used the processors");
+    std::string hint = "scaling below " + percent_text(low_scaling_efficiency) +
+                       ": other work may have used the processors";
+    if (record.conditions && record.conditions->load_average >= 0) {
+        hint += " (load " + load_text(record.conditions->load_average) + " at the start)";
+    }
+    return row("Note:", hint);
+}
+
+// A row for each of the conditions the probe could tell.
+std::string conditions_rows(const run_conditions &conditions) {
+    std::string text;
+    if (conditions.load_average >= 0) {
+        std::string load = load_text(conditions.load_average) + " on " +
+                           counted(conditions.processors, "processor", "processors");
+        if (conditions.runnable >= 0) {
+            load += ", " + counted(conditions.runnable, "other process", "other processes") +
+                    " runnable";
+        }
+        text += row("Load:", load);
+    }
+    if (conditions.huge_pages[0] != '\0') {
+        text += row("Huge pages:", conditions.huge_pages);
+    }
+    if (conditions.governor[0] != '\0') {
+        text += row("Governor:", conditions.governor);
+    }
+    return text;
+}
+
+// The conditions the measurement started in, with a warning when the machine was busy; the
+// date; the comparison with earlier results.
+std::string circumstances(const report_record &record) {
+    std::string text;
+    if (record.conditions) {
+        const run_conditions &conditions = *record.conditions;
+        text += conditions_rows(conditions);
+        if (run_conditions_busy(&conditions)) {
+            text += "The machine was busy: load " + load_text(conditions.load_average) + " on " +
+                    counted(conditions.processors, "processor", "processors") +
+                    "; scores may be low\n";
+        }
+    }
+    if (!record.started_at.empty()) {
+        text += row("Started:", record.started_at);
+    }
+    if (!record.comparison.empty()) {
+        text += row("Compared:", record.comparison);
+    }
+    return text;
 }
 
 std::string multi_core_summary(const report_record &record) {
@@ -75,7 +129,7 @@ std::string multi_core_summary(const report_record &record) {
                                std::to_string(record.request.threads) + " x " + reference) +
            row("Clocks:",
                "Score on processor time; multi-core and " + reference + " on the wall clock") +
-           scaling_hint(multi);
+           scaling_hint(record);
 }
 
 } // namespace
@@ -125,7 +179,7 @@ std::string text_summary(const report_record &record) {
     } else if (record.multi_core && record.multi_core->error_message.empty()) {
         text += multi_core_summary(record);
     }
-    return text;
+    return text + circumstances(record);
 }
 
 std::string text_report(const report_record &record) {
