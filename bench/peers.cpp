@@ -8,7 +8,7 @@
 // Prints each figure's median over the rounds and the median ratios against the goals.
 //
 //   peers [--digits D] [--rounds R]      defaults: D = 8388608, R = 3
-#include "chudnovsky.h"
+#include "contestants.h"
 #include "engine/pi_benchmark.h"
 #include "fft/fftsg_h.h"
 
@@ -32,15 +32,11 @@
 
 namespace {
 
+using contestants::cpu_seconds;
+
 constexpr int fft_doubles = 1 << 21;
 constexpr int fft_calls = 10;                         // per direction and round
 constexpr double bits_per_digit = 3.3219280948873623; // log2(10)
-
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -87,16 +83,6 @@ bool chudnovsky_agrees_with_mpfr(long digits) {
 
 // ---- The contestants, each returning processor seconds ----
 
-double time_engine(int digits) {
-    pi_result r{};
-    pi_calculate(digits, &r);
-    if (r.success != 1) {
-        std::fprintf(stderr, "engine failed: %s\n", r.error_message);
-        std::exit(1);
-    }
-    return r.time_seconds;
-}
-
 double time_mpfr(int digits) {
     mpfr_t pi;
     mpfr_init2(pi, 64);
@@ -104,16 +90,6 @@ double time_mpfr(int digits) {
     mpfr_pi(digits, pi);
     const double t = cpu_seconds() - start;
     mpfr_clear(pi);
-    return t;
-}
-
-double time_chudnovsky(int digits) {
-    mpz_t pi;
-    mpz_init(pi);
-    const double start = cpu_seconds();
-    gmp_peer::chudnovsky_pi(digits, pi);
-    const double t = cpu_seconds() - start;
-    mpz_clear(pi);
     return t;
 }
 
@@ -177,22 +153,8 @@ void print_row(const char *name, double value, const char *unit, double goal,
 } // namespace
 
 int main(int argc, char **argv) {
-    int digits = 8388608;
-    int rounds = 3;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--digits") == 0 && i + 1 < argc) {
-            digits = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-            rounds = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: %s [--digits D] [--rounds R]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (digits < 1000 || rounds < 1) {
-        std::fprintf(stderr, "need at least 1000 digits and one round\n");
-        return 2;
-    }
+    const auto [digits, rounds] =
+        contestants::parse_size_and_count(argc, argv, "rounds", {pi_benchmark_digits, 3}, 1);
 
     // Memory first, while this process is still small, so that the child inherits little.
     const double baseline_mb = child_peak_mb(0);
@@ -211,9 +173,9 @@ int main(int argc, char **argv) {
     std::vector<double> engine, mpfr, chud, ours_f, fftw_f, ours_b, fftw_b;
     std::vector<double> vs_mpfr, vs_chud, fft_forward, fft_backward;
     for (int round = 1; round <= rounds; ++round) {
-        engine.push_back(time_engine(digits));
+        engine.push_back(contestants::engine_seconds(digits));
         mpfr.push_back(time_mpfr(digits));
-        chud.push_back(time_chudnovsky(digits));
+        chud.push_back(contestants::chudnovsky_seconds(digits));
         ours_f.push_back(time_transform(fft, [&] { cdft(fft_doubles, 1, fft.data); }));
         fftw_f.push_back(time_transform(fft, [&] { fftw_execute(fft.forward); }));
         ours_b.push_back(time_transform(fft, [&] { cdft(fft_doubles, -1, fft.data); }));

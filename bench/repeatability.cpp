@@ -6,48 +6,16 @@
 // are printed before and after, so that a figure says what it was measured in.
 //
 //   repeatability [--digits D] [--runs N]      defaults: D = 8388608, N = 10
-#include "chudnovsky.h"
-#include "engine/pi_benchmark.h"
+#include "contestants.h"
 #include "probe/run_conditions.h"
-
-#include <gmp.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <numeric>
 #include <vector>
 
 namespace {
-
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double engine_seconds(int digits) {
-    pi_result r{};
-    pi_calculate(digits, &r);
-    if (r.success != 1) {
-        std::fprintf(stderr, "engine failed: %s\n", r.error_message);
-        std::exit(1);
-    }
-    return r.time_seconds;
-}
-
-double chudnovsky_seconds(int digits) {
-    mpz_t pi;
-    mpz_init(pi);
-    const double start = cpu_seconds();
-    gmp_peer::chudnovsky_pi(digits, pi);
-    const double seconds = cpu_seconds() - start;
-    mpz_clear(pi);
-    return seconds;
-}
 
 struct variation {
     double spread;      // max / min - 1
@@ -83,27 +51,13 @@ void print_variation(const char *name, const std::vector<double> &times) {
 } // namespace
 
 int main(int argc, char **argv) {
-    int digits = pi_benchmark_digits;
-    int runs = 10;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--digits") == 0 && i + 1 < argc) {
-            digits = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-            runs = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: %s [--digits D] [--runs N]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (digits < 1000 || runs < 2) {
-        std::fprintf(stderr, "need at least 1000 digits and two runs\n");
-        return 2;
-    }
+    const auto [digits, runs] =
+        contestants::parse_size_and_count(argc, argv, "runs", {pi_benchmark_digits, 10}, 2);
     print_conditions("before");
     std::vector<double> engine, chudnovsky;
     for (int run = 1; run <= runs; ++run) {
-        engine.push_back(engine_seconds(digits));
-        chudnovsky.push_back(chudnovsky_seconds(digits));
+        engine.push_back(contestants::engine_seconds(digits));
+        chudnovsky.push_back(contestants::chudnovsky_seconds(digits));
         std::printf("run %2d: engine %.3f s, Chudnovsky %.3f s (processor time)\n", run,
                     engine.back(), chudnovsky.back());
         std::fflush(stdout);
