@@ -18,15 +18,15 @@ void record(int step, int precision_digits, void *data, double iteration_seconds
 }
 
 TEST(PiCalculateSlow, BenchmarkSizeReportsNineteenStepsAndCorrectDigits) {
-    constexpr int kDigits = 8388608;
-    constexpr int kLength = 2097152 + 2;
+    constexpr int benchmark_digits = 8388608;
+    constexpr int benchmark_length = 2097152 + 2;
     ComputedPi c;
     std::vector<Report> reports;
-    pi_calculate_value(kDigits, &c.result, record, &reports, keep_pi_digits, &c);
+    pi_calculate_value(benchmark_digits, &c.result, record, &reports, keep_pi_digits, &c);
 
     ASSERT_EQ(c.result.success, 1);
     EXPECT_EQ(c.log10_radix, 4);
-    EXPECT_EQ(c.result.digits, kDigits);
+    EXPECT_EQ(c.result.digits, benchmark_digits);
     EXPECT_STREQ(c.result.error_message, "");
 
     ASSERT_EQ(reports.size(), 19u);
@@ -38,16 +38,17 @@ TEST(PiCalculateSlow, BenchmarkSizeReportsNineteenStepsAndCorrectDigits) {
             EXPECT_EQ(reports[i].precision_digits, early_precision[i]);
         }
         if (i + 1 < reports.size()) {
-            EXPECT_LE(reports[i].precision_digits, 4 * kLength);
+            EXPECT_LE(reports[i].precision_digits, 4 * benchmark_length);
         }
     }
-    EXPECT_GT(reports.back().precision_digits, 4 * kLength);
+    EXPECT_GT(reports.back().precision_digits, 4 * benchmark_length);
 
     ASSERT_GT(c.result.time_seconds, 0);
     EXPECT_EQ(c.result.score, std::ceil(2513.304647637271 / c.result.time_seconds));
 
     // All but the last two radix digits of the claimed places are pi's.
-    EXPECT_GE(correct_decimals(c, mpfr_pi_digits(kDigits + 64)), static_cast<size_t>(kDigits - 8));
+    EXPECT_GE(correct_decimals(c, mpfr_pi_digits(benchmark_digits + 64)),
+              static_cast<size_t>(benchmark_digits - 8));
 }
 
 } // namespace

@@ -4,11 +4,11 @@
 
 namespace {
 
-constexpr int kMaxDigits = 1000000;
+constexpr int max_checked_digits = 1000000;
 
 const std::string &reference() {
     // A request of N digits computes at most 2N.
-    static const std::string digits = mpfr_pi_digits(2 * kMaxDigits + 64);
+    static const std::string digits = mpfr_pi_digits(2 * max_checked_digits + 64);
     return digits;
 }
 
@@ -26,14 +26,14 @@ void expect_claimed_digits_correct(int requested) {
 
 TEST(PiDigits, AgreeWithMpfrFromOneDigitUp) {
     // Powers of two, an odd count between each two of them, and the largest count.
-    for (int power = 1; power <= kMaxDigits; power *= 2) {
+    for (int power = 1; power <= max_checked_digits; power *= 2) {
         expect_claimed_digits_correct(power);
         const int odd = (power + power / 2) | 1;
-        if (odd > power && odd <= kMaxDigits) {
+        if (odd > power && odd <= max_checked_digits) {
             expect_claimed_digits_correct(odd);
         }
     }
-    expect_claimed_digits_correct(kMaxDigits);
+    expect_claimed_digits_correct(max_checked_digits);
 }
 
 } // namespace

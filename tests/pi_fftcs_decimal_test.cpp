@@ -5,7 +5,7 @@
 namespace {
 
 using namespace pi_fftcs_test;
-using D = std::vector<int>;
+using radix_digits = std::vector<int>;
 
 Number read(int n, int log10_radix, const char *text) {
     Number x(n);
@@ -23,35 +23,39 @@ std::string print(const Number &x, int log10_radix) {
 }
 
 TEST(MpSscanf, ReadsWorkedExamples) {
-    EXPECT_TRUE(same_number(read(3, 4, "0.625"), Number(3, 1, -1, D{6250})));
-    EXPECT_TRUE(same_number(read(3, 4, "1"), Number(3, 1, 0, D{1})));
-    EXPECT_TRUE(same_number(read(3, 4, "12.5"), Number(3, 1, 0, D{12, 5000})));
-    EXPECT_TRUE(same_number(read(5, 1, "  -000.00125e3"), Number(5, -1, 0, D{1, 2, 5})));
-    EXPECT_TRUE(same_number(read(3, 2, "1 234.5"), Number(3, 1, 1, D{12, 34, 50})));
-    EXPECT_TRUE(same_number(read(2, 1, "5e"), Number(2, 1, 0, D{5})));
-    EXPECT_TRUE(same_number(read(2, 1, "5E+1"), Number(2, 1, 1, D{5})));
-    EXPECT_TRUE(same_number(read(2, 3, "-7d-4"), Number(2, -1, -2, D{700})));
-    EXPECT_TRUE(same_number(read(2, 1, "25D 1"), Number(2, 1, 2, D{2, 5}))) << "%d skips spaces";
-    EXPECT_TRUE(same_number(read(3, 1, "98765"), Number(3, 1, 4, D{9, 8, 7}))) << "not rounded";
-    EXPECT_TRUE(same_number(read(2, 2, ". 0 05"), Number(2, 1, -2, D{50})));
-    EXPECT_TRUE(same_number(read(2, 2, "0.0 .5"), Number(2, 1, -1, D{5})))
+    EXPECT_TRUE(same_number(read(3, 4, "0.625"), Number(3, 1, -1, radix_digits{6250})));
+    EXPECT_TRUE(same_number(read(3, 4, "1"), Number(3, 1, 0, radix_digits{1})));
+    EXPECT_TRUE(same_number(read(3, 4, "12.5"), Number(3, 1, 0, radix_digits{12, 5000})));
+    EXPECT_TRUE(same_number(read(5, 1, "  -000.00125e3"), Number(5, -1, 0, radix_digits{1, 2, 5})));
+    EXPECT_TRUE(same_number(read(3, 2, "1 234.5"), Number(3, 1, 1, radix_digits{12, 34, 50})));
+    EXPECT_TRUE(same_number(read(2, 1, "5e"), Number(2, 1, 0, radix_digits{5})));
+    EXPECT_TRUE(same_number(read(2, 1, "5E+1"), Number(2, 1, 1, radix_digits{5})));
+    EXPECT_TRUE(same_number(read(2, 3, "-7d-4"), Number(2, -1, -2, radix_digits{700})));
+    EXPECT_TRUE(same_number(read(2, 1, "25D 1"), Number(2, 1, 2, radix_digits{2, 5})))
+        << "%d skips spaces";
+    EXPECT_TRUE(same_number(read(3, 1, "98765"), Number(3, 1, 4, radix_digits{9, 8, 7})))
+        << "not rounded";
+    EXPECT_TRUE(same_number(read(2, 2, ". 0 05"), Number(2, 1, -2, radix_digits{50})));
+    EXPECT_TRUE(same_number(read(2, 2, "0.0 .5"), Number(2, 1, -1, radix_digits{5})))
         << "later points skipped";
     // Only the space character is skipped: a leading tab or newline is not a digit.
     for (const char *zero :
          {"0", "", "   ", "-0", "+000.000", "abc", "-.e5", "0e7", ".0.05", "\t5", " \n5", "-\t5"}) {
         SCOPED_TRACE(zero);
-        EXPECT_TRUE(same_number(read(4, 2, zero), Number(4, 0, 0, D{})));
+        EXPECT_TRUE(same_number(read(4, 2, zero), Number(4, 0, 0, radix_digits{})));
     }
 }
 
 // Exponents that do not fit an int saturate instead of overflowing; a radix
 // exponent that fits is still exact, one that does not is clamped.
 TEST(MpSscanf, HugeExponentsSaturateInsteadOfOverflowing) {
-    EXPECT_TRUE(same_number(read(2, 1, "1e2147483647"), Number(2, 1, INT_MAX, D{1})));
-    EXPECT_TRUE(same_number(read(2, 1, "1e-2147483648"), Number(2, 1, INT_MIN, D{1})));
-    EXPECT_TRUE(same_number(read(2, 4, "12e2147483647"), Number(2, 1, 1 << 29, D{1, 2000})));
-    EXPECT_TRUE(same_number(read(2, 4, "0.5e-2147483648"), Number(2, 1, -(1 << 29) - 1, D{5000})));
-    EXPECT_TRUE(same_number(read(2, 2, "7e4294967298"), Number(2, 1, INT_MAX, D{7})));
+    EXPECT_TRUE(same_number(read(2, 1, "1e2147483647"), Number(2, 1, INT_MAX, radix_digits{1})));
+    EXPECT_TRUE(same_number(read(2, 1, "1e-2147483648"), Number(2, 1, INT_MIN, radix_digits{1})));
+    EXPECT_TRUE(
+        same_number(read(2, 4, "12e2147483647"), Number(2, 1, 1 << 29, radix_digits{1, 2000})));
+    EXPECT_TRUE(same_number(read(2, 4, "0.5e-2147483648"),
+                            Number(2, 1, -(1 << 29) - 1, radix_digits{5000})));
+    EXPECT_TRUE(same_number(read(2, 2, "7e4294967298"), Number(2, 1, INT_MAX, radix_digits{7})));
     struct Case {
         const char *text;
         int log10_radix;
@@ -74,13 +78,13 @@ TEST(MpSscanf, HugeExponentsSaturateInsteadOfOverflowing) {
 }
 
 TEST(MpSprintf, WritesWorkedExamples) {
-    EXPECT_EQ(print(Number(2, 1, -1, D{6250, 0}), 4), "6.2500000e-1");
-    EXPECT_EQ(print(Number(2, 1, 3, D{12, 34}), 4), "1.20034e13");
-    EXPECT_EQ(print(Number(3, -1, -2, D{5, 0, 9}), 1), "-5.09e-2");
-    EXPECT_EQ(print(Number(3, 0, 0, D{}), 2), "0.0000e0");
+    EXPECT_EQ(print(Number(2, 1, -1, radix_digits{6250, 0}), 4), "6.2500000e-1");
+    EXPECT_EQ(print(Number(2, 1, 3, radix_digits{12, 34}), 4), "1.20034e13");
+    EXPECT_EQ(print(Number(3, -1, -2, radix_digits{5, 0, 9}), 1), "-5.09e-2");
+    EXPECT_EQ(print(Number(3, 0, 0, radix_digits{}), 2), "0.0000e0");
     // The largest exponents still fit the buffer.
-    EXPECT_EQ(print(Number(1, -1, INT_MIN, D{1}), 4), "-1.e-8589934592");
-    EXPECT_EQ(print(Number(1, 1, INT_MAX, D{9999}), 4), "9.999e8589934591");
+    EXPECT_EQ(print(Number(1, -1, INT_MIN, radix_digits{1}), 4), "-1.e-8589934592");
+    EXPECT_EQ(print(Number(1, 1, INT_MAX, radix_digits{9999}), 4), "9.999e8589934591");
 }
 
 class MpDecimal : public MpTest {

@@ -15,11 +15,11 @@ TEST(MpNumberSize, CountsTheHeaderAndTwoBytesPerDigit) {
     EXPECT_EQ(pi_fftcs_number_size_from_c(2097154), mp_number_size(2097154));
 }
 
-using BinaryOp = void (*)(int, int, const mp_number *, const mp_number *, mp_number *);
+using binary_op = void (*)(int, int, const mp_number *, const mp_number *, mp_number *);
 
 // Runs op with a separate output, with the output in in1's and in in2's block,
 // and with one block as both inputs and the output.
-void expect_every_aliasing(BinaryOp op, int radix, const Number &a, const Number &b,
+void expect_every_aliasing(binary_op op, int radix, const Number &a, const Number &b,
                            const Number &expected, const Number &expected_self) {
     const int n = a.n();
     Number out(n);
@@ -198,24 +198,35 @@ INSTANTIATE_MP_TEST(MpLinear);
 
 // Small cases worked by hand in radix 10.
 TEST(MpLinearExamples, WorkedCasesInRadixTen) {
-    using D = std::vector<int>;
+    using radix_digits = std::vector<int>;
     Number out(4);
-    mp_add(4, 10, Number(4, 1, 0, D{9, 9, 9, 9}).get(), Number(4, 1, -3, D{1}).get(), out.get());
-    EXPECT_TRUE(same_number(out, Number(4, 1, 1, D{1, 0, 0, 0}))) << "carry through every digit";
-    mp_add(4, 10, Number(4, 1, 0, D{5, 0, 0, 1}).get(), Number(4, 1, 0, D{5, 0, 0, 9}).get(),
-           out.get());
-    EXPECT_TRUE(same_number(out, Number(4, 1, 1, D{1, 0, 0, 1}))) << "leading carry known at once";
-    mp_sub(4, 10, Number(4, 1, 0, D{1}).get(), Number(4, 1, -1, D{9, 9, 9, 9}).get(), out.get());
-    EXPECT_TRUE(same_number(out, Number(4, 1, -3, D{1, 0, 0, 0}))) << "shifted operand cut";
-    mp_add(4, 10, Number(4, -1, 2, D{3, 1, 4, 1}).get(), Number(4, 1, 2, D{3, 1, 4, 1}).get(),
-           out.get());
-    EXPECT_TRUE(same_number(out, Number(4, 0, 0, D{}))) << "x + -x";
+    mp_add(4, 10, Number(4, 1, 0, radix_digits{9, 9, 9, 9}).get(),
+           Number(4, 1, -3, radix_digits{1}).get(), out.get());
+    EXPECT_TRUE(same_number(out, Number(4, 1, 1, radix_digits{1, 0, 0, 0})))
+        << "carry through every digit";
+    mp_add(4, 10, Number(4, 1, 0, radix_digits{5, 0, 0, 1}).get(),
+           Number(4, 1, 0, radix_digits{5, 0, 0, 9}).get(), out.get());
+    EXPECT_TRUE(same_number(out, Number(4, 1, 1, radix_digits{1, 0, 0, 1})))
+        << "leading carry known at once";
+    mp_sub(4, 10, Number(4, 1, 0, radix_digits{1}).get(),
+           Number(4, 1, -1, radix_digits{9, 9, 9, 9}).get(), out.get());
+    EXPECT_TRUE(same_number(out, Number(4, 1, -3, radix_digits{1, 0, 0, 0})))
+        << "shifted operand cut";
+    mp_add(4, 10, Number(4, -1, 2, radix_digits{3, 1, 4, 1}).get(),
+           Number(4, 1, 2, radix_digits{3, 1, 4, 1}).get(), out.get());
+    EXPECT_TRUE(same_number(out, Number(4, 0, 0, radix_digits{}))) << "x + -x";
 
-    EXPECT_EQ(mp_cmp(1, 10, Number(1, -1, 0, D{2}).get(), Number(1, -1, 0, D{3}).get()), 1);
-    EXPECT_EQ(mp_cmp(1, 10, Number(1, 0, 0, D{}).get(), Number(1, 0, 0, D{}).get()), 0);
-    EXPECT_EQ(mp_cmp(1, 10, Number(1, 0, 0, D{}).get(), Number(1, -1, 0, D{5}).get()), 1);
-    const Number zero(1, 0, 0, D{});
-    const Number half(1, 1, -1, D{5});
+    EXPECT_EQ(mp_cmp(1, 10, Number(1, -1, 0, radix_digits{2}).get(),
+                     Number(1, -1, 0, radix_digits{3}).get()),
+              1);
+    EXPECT_EQ(
+        mp_cmp(1, 10, Number(1, 0, 0, radix_digits{}).get(), Number(1, 0, 0, radix_digits{}).get()),
+        0);
+    EXPECT_EQ(mp_cmp(1, 10, Number(1, 0, 0, radix_digits{}).get(),
+                     Number(1, -1, 0, radix_digits{5}).get()),
+              1);
+    const Number zero(1, 0, 0, radix_digits{});
+    const Number half(1, 1, -1, radix_digits{5});
     EXPECT_EQ(mp_unsgn_cmp(1, &zero->exponent, &half->exponent), -1) << "|0| < |0.5|";
     EXPECT_EQ(mp_unsgn_cmp(1, &half->exponent, &zero->exponent), 1);
     EXPECT_EQ(mp_unsgn_cmp(1, &zero->exponent, &zero->exponent), 0);
@@ -223,37 +234,38 @@ TEST(MpLinearExamples, WorkedCasesInRadixTen) {
     Number two(2);
     mp_load_1(2, 10, two.get());
     mp_imul(2, 10, two.get(), 999, two.get());
-    EXPECT_TRUE(same_number(two, Number(2, 1, 2, D{9, 9}))) << "carry replaces every digit";
+    EXPECT_TRUE(same_number(two, Number(2, 1, 2, radix_digits{9, 9})))
+        << "carry replaces every digit";
 
     mp_load_1(4, 10, out.get());
     EXPECT_EQ(mp_idiv(4, 10, out.get(), 3, out.get()), 0);
-    EXPECT_TRUE(same_number(out, Number(4, 1, -1, D{3, 3, 3, 3})));
+    EXPECT_TRUE(same_number(out, Number(4, 1, -1, radix_digits{3, 3, 3, 3})));
 
     // A zero magnitude divides to zero (its leading partial dividend never reaches the divisor).
-    Number quotient = Number(4, 1, 7, D{9, 9, 9, 9});
-    const Number zero_magnitude(4, 1, 3, D{});
+    Number quotient = Number(4, 1, 7, radix_digits{9, 9, 9, 9});
+    const Number zero_magnitude(4, 1, 3, radix_digits{});
     mp_unsgn_idiv(4, 10, &zero_magnitude->exponent, 3, &quotient->exponent);
     EXPECT_EQ(quotient->exponent, 0);
-    EXPECT_EQ(std::vector<int>(quotient->digit, quotient->digit + 4), D(4, 0));
+    EXPECT_EQ(std::vector<int>(quotient->digit, quotient->digit + 4), radix_digits(4, 0));
 
     Number three(3);
-    mp_idiv_2(3, 10, Number(3, 1, 0, D{1}).get(), three.get());
-    EXPECT_TRUE(same_number(three, Number(3, 1, -1, D{5, 0, 0})));
-    mp_idiv_2(3, 10, Number(3, 1, 0, D{3}).get(), three.get());
-    EXPECT_TRUE(same_number(three, Number(3, 1, 0, D{1, 5, 0})));
+    mp_idiv_2(3, 10, Number(3, 1, 0, radix_digits{1}).get(), three.get());
+    EXPECT_TRUE(same_number(three, Number(3, 1, -1, radix_digits{5, 0, 0})));
+    mp_idiv_2(3, 10, Number(3, 1, 0, radix_digits{3}).get(), three.get());
+    EXPECT_TRUE(same_number(three, Number(3, 1, 0, radix_digits{1, 5, 0})));
 
-    Number r(4, 1, 0, D{1, 9, 9, 5});
+    Number r(4, 1, 0, radix_digits{1, 9, 9, 5});
     mp_round(4, 10, 2, r.get());
-    EXPECT_TRUE(same_number(r, Number(4, 1, 0, D{2, 0, 0, 0})));
-    r = Number(4, -1, 0, D{9, 9, 5, 0});
+    EXPECT_TRUE(same_number(r, Number(4, 1, 0, radix_digits{2, 0, 0, 0})));
+    r = Number(4, -1, 0, radix_digits{9, 9, 5, 0});
     mp_round(4, 10, 2, r.get());
-    EXPECT_TRUE(same_number(r, Number(4, -1, 1, D{1, 0, 0, 0})));
-    r = Number(4, 1, 3, D{4, 9, 9, 9});
+    EXPECT_TRUE(same_number(r, Number(4, -1, 1, radix_digits{1, 0, 0, 0})));
+    r = Number(4, 1, 3, radix_digits{4, 9, 9, 9});
     mp_round(4, 10, 0, r.get());
-    EXPECT_TRUE(same_number(r, Number(4, 1, 3, D{}))) << "m = 0 below the half";
+    EXPECT_TRUE(same_number(r, Number(4, 1, 3, radix_digits{}))) << "m = 0 below the half";
 
     mp_load_0(4, 10, out.get());
-    EXPECT_TRUE(same_number(out, Number(4, 0, 0, D{})));
+    EXPECT_TRUE(same_number(out, Number(4, 0, 0, radix_digits{})));
 }
 
 } // namespace

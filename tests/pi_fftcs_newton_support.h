@@ -108,7 +108,7 @@ inline void check_newton(int nfft, int n, int log10_radix, uint64_t seed, int tr
     Work fft1(nfft), fft2(nfft);
     Number out(n), tmp1(n), tmp2(n);
     Real x_real(bits), reference(bits);
-    constexpr Shape shapes[] = {Shape::random, Shape::all_max, Shape::head_only, Shape::gap};
+    constexpr number_shape shapes[] = {number_shape::random, number_shape::all_max, number_shape::head_only, number_shape::gap};
     for (int trial = 0; trial < trials; ++trial) {
         Number x = shaped_number(n, nfft, radix, shapes[trial % 4], rng);
         if (trial % 5 == 4) { // a small integer, as the driver divides by

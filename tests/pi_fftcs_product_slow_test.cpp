@@ -26,10 +26,10 @@ TEST(MpMulRadixTestLong, RulePicksRadix10000UpTo2To21) {
 }
 
 // Residues modulo the Mersenne prime 2^61 - 1: a mismatch proves a product wrong.
-constexpr uint64_t kPrime = (uint64_t{1} << 61) - 1;
+constexpr uint64_t mersenne_61 = (uint64_t{1} << 61) - 1;
 
 uint64_t mul_mod(uint64_t a, uint64_t b) {
-    return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b % kPrime);
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b % mersenne_61);
 }
 
 uint64_t pow_mod(uint64_t a, long e) {
@@ -46,7 +46,7 @@ uint64_t pow_mod(uint64_t a, long e) {
 uint64_t mantissa_mod(const Number &x, int radix) {
     uint64_t m = 0;
     for (int i = 0; i < x.n(); ++i) {
-        m = (mul_mod(m, radix) + static_cast<uint64_t>(x->digit[i])) % kPrime;
+        m = (mul_mod(m, radix) + static_cast<uint64_t>(x->digit[i])) % mersenne_61;
     }
     return m;
 }
@@ -58,7 +58,7 @@ bool balanced_square_is_exact(int nfft, int radix) {
     const int n = nfft + 2;
     const int h = nfft / 2 + 1;
     std::mt19937_64 rng(1);
-    Number x = shaped_number(n, nfft, radix, Shape::balanced_max, rng, h);
+    Number x = shaped_number(n, nfft, radix, number_shape::balanced_max, rng, h);
     x->sign = 1;
     x->exponent = 0;
     Number square(n);

@@ -40,7 +40,7 @@ inline int radix_rule_pick(double err) {
 }
 
 // Operand shapes: where the split index falls and how the packed values look.
-enum class Shape {
+enum class number_shape {
     random,       // every digit random
     head_only,    // digits past the first nfft/2 + 1 all zero: empty trailing part
     gap,          // zeros right after the head, then random digits
@@ -48,23 +48,23 @@ enum class Shape {
     balanced_max, // packs to -radix/2 everywhere: the largest convolution terms
 };
 
-inline const char *shape_name(Shape s) {
+inline const char *shape_name(number_shape s) {
     switch (s) {
-    case Shape::random:
+    case number_shape::random:
         return "random";
-    case Shape::head_only:
+    case number_shape::head_only:
         return "head only";
-    case Shape::gap:
+    case number_shape::gap:
         return "gap";
-    case Shape::all_max:
+    case number_shape::all_max:
         return "all radix-1";
-    case Shape::balanced_max:
+    case number_shape::balanced_max:
         return "balanced extreme";
     }
     return "?";
 }
 
-inline Number shaped_number(int n, int nfft, int radix, Shape shape, std::mt19937_64 &rng,
+inline Number shaped_number(int n, int nfft, int radix, number_shape shape, std::mt19937_64 &rng,
                             int digits_used = -1) {
     const int h = nfft / 2 + 1;
     if (digits_used < 0) {
@@ -74,19 +74,19 @@ inline Number shaped_number(int n, int nfft, int radix, Shape shape, std::mt1993
     std::vector<int> d(n, 0);
     for (int i = 0; i < digits_used && i < n; ++i) {
         switch (shape) {
-        case Shape::random:
+        case number_shape::random:
             d[i] = digit(0, radix - 1);
             break;
-        case Shape::head_only:
+        case number_shape::head_only:
             d[i] = i < h ? digit(0, radix - 1) : 0;
             break;
-        case Shape::gap:
+        case number_shape::gap:
             d[i] = i < h ? digit(0, radix - 1) : i < h + 1 + (h + 2) / 3 ? 0 : digit(0, radix - 1);
             break;
-        case Shape::all_max:
+        case number_shape::all_max:
             d[i] = radix - 1;
             break;
-        case Shape::balanced_max:
+        case number_shape::balanced_max:
             d[i] = i + 1 == std::min(digits_used, n) ? radix / 2 : radix / 2 - 1;
             break;
         }
@@ -187,7 +187,7 @@ struct ProductErrors {
 inline double full_product_limit(int radix) {
     return 2 * radix + 1;
 }
-constexpr double kHalfFullProductLimit = 3;
+constexpr double half_full_product_limit = 3;
 
 // Every product and square of shaped random operands against GMP at one
 // length and radix, with output blocks that held garbage before and, every
@@ -200,11 +200,12 @@ inline void check_products(int nfft, int log10_radix, uint64_t seed, int trials,
     const int l = log10_radix;
     std::mt19937_64 rng(seed);
     Work d1(nfft), d2(nfft), d3(nfft);
-    constexpr Shape shapes[] = {Shape::random, Shape::head_only, Shape::gap, Shape::all_max,
-                                Shape::balanced_max};
+    constexpr number_shape shapes[] = {number_shape::random, number_shape::head_only,
+                                       number_shape::gap, number_shape::all_max,
+                                       number_shape::balanced_max};
     for (int trial = 0; trial < trials; ++trial) {
-        const Shape sa = shapes[trial % 5];
-        const Shape sb = shapes[(trial + trial / 5 + 1) % 5];
+        const number_shape sa = shapes[trial % 5];
+        const number_shape sb = shapes[(trial + trial / 5 + 1) % 5];
         const int used = trial % 3 == 2 ? std::uniform_int_distribution<int>(1, h)(rng) : n;
         Number a = shaped_number(n, nfft, radix, sa, rng, used);
         Number b = trial % 7 == 6 ? Number(n, 0, 0, {}) : shaped_number(n, nfft, radix, sb, rng);
@@ -244,7 +245,7 @@ inline void check_products(int nfft, int log10_radix, uint64_t seed, int trials,
         tmp = garbage(n, radix);
         mp_mulhf(n, radix, a.get(), aliased ? out.get() : b.get(), out.get(), tmp.get(), nfft,
                  d1.get(), d2.get());
-        EXPECT_TRUE(close_to(out, product(ea_hi, eb), l, kHalfFullProductLimit, &worst->mulhf))
+        EXPECT_TRUE(close_to(out, product(ea_hi, eb), l, half_full_product_limit, &worst->mulhf))
             << "mp_mulhf";
 
         // d1 now keeps a_hi: a_hi * a to full length with one forward transform.
@@ -252,7 +253,7 @@ inline void check_products(int nfft, int log10_radix, uint64_t seed, int trials,
         tmp = garbage(n, radix);
         mp_squhf_use_infft(n, radix, d1.get(), aliased ? out.get() : a.get(), out.get(), tmp.get(),
                            nfft, d2.get());
-        EXPECT_TRUE(close_to(out, product(ea_hi, ea), l, kHalfFullProductLimit, &worst->squhf))
+        EXPECT_TRUE(close_to(out, product(ea_hi, ea), l, half_full_product_limit, &worst->squhf))
             << "mp_squhf_use_infft";
     }
 }

@@ -108,8 +108,8 @@ TEST(MpMulD2i, ShortConversionsRoundToTheNearestUnit) {
             std::mt19937_64 rng(17u * nfft + log10_radix);
             Work d1(nfft), d2(nfft);
             for (int trial = 0; trial < 20; ++trial) {
-                const Number x = shaped_number(n, nfft, radix, Shape::head_only, rng);
-                const Number y = shaped_number(n, nfft, radix, Shape::head_only, rng);
+                const Number x = shaped_number(n, nfft, radix, number_shape::head_only, rng);
+                const Number y = shaped_number(n, nfft, radix, number_shape::head_only, rng);
                 const Exact exact = product(exact_of(x, log10_radix), exact_of(y, log10_radix));
                 const int m = std::uniform_int_distribution<int>(1, nfft)(rng);
                 SCOPED_TRACE("trial " + std::to_string(trial) + ", " + std::to_string(m) +
@@ -245,30 +245,30 @@ TEST(MpProducts, KeptTransformsGiveThePlainRoutinesDigits) {
             const int n = nfft + 2;
             std::mt19937_64 rng(31u * nfft + log10_radix);
             Work d1(nfft), d2(nfft), fresh1(nfft), fresh2(nfft);
-            const Number x = shaped_number(n, nfft, radix, Shape::random, rng);
+            const Number x = shaped_number(n, nfft, radix, number_shape::random, rng);
             Number out(n), plain(n), tmp(n);
 
             // mp_mulh, then further factors against the kept x_hi.
             mp_mulh(n, radix, x.get(), x.get(), out.get(), nfft, d1.get(), d2.get());
             for (int i = 0; i < 3; ++i) {
-                const Number y = shaped_number(n, nfft, radix, Shape::random, rng);
+                const Number y = shaped_number(n, nfft, radix, number_shape::random, rng);
                 mp_mulh_use_in1fft(n, radix, d1.get(), 0, y.get(), out.get(), nfft, d2.get());
                 mp_mulh(n, radix, x.get(), y.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
                 EXPECT_TRUE(same_number(out, plain)) << "mp_mulh_use_in1fft, factor " << i;
             }
 
             // mp_mul keeps the spectrum of its second factor's leading part in d2.
-            const Number w = shaped_number(n, nfft, radix, Shape::random, rng);
+            const Number w = shaped_number(n, nfft, radix, number_shape::random, rng);
             Work d3(nfft);
             mp_mul(n, radix, w.get(), x.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get(),
                    d3.get());
-            const Number v = shaped_number(n, nfft, radix, Shape::random, rng);
+            const Number v = shaped_number(n, nfft, radix, number_shape::random, rng);
             mp_mulh_use_in1fft(n, radix, d2.get(), 0, v.get(), out.get(), nfft, d3.get());
             mp_mulh(n, radix, x.get(), v.get(), plain.get(), nfft, fresh1.get(), fresh2.get());
             EXPECT_TRUE(same_number(out, plain)) << "mp_mul's d2";
 
             // mp_squh_save_infft keeps x_hi as well.
-            const Number y = shaped_number(n, nfft, radix, Shape::gap, rng);
+            const Number y = shaped_number(n, nfft, radix, number_shape::gap, rng);
             mp_squh_save_infft(n, radix, x.get(), out.get(), nfft, d1.get(), d2.get());
             mp_squh(n, radix, x.get(), plain.get(), nfft, fresh1.get());
             EXPECT_TRUE(same_number(out, plain)) << "mp_squh_save_infft";
@@ -282,7 +282,7 @@ TEST(MpProducts, KeptTransformsGiveThePlainRoutinesDigits) {
             // mp_mulhf keeps x_hi for more half-by-full products and one square.
             mp_mulhf(n, radix, x.get(), y.get(), out.get(), tmp.get(), nfft, d1.get(), d2.get());
             for (int i = 0; i < 2; ++i) {
-                const Number z = shaped_number(n, nfft, radix, Shape::gap, rng);
+                const Number z = shaped_number(n, nfft, radix, number_shape::gap, rng);
                 mp_mulhf_use_in1fft(n, radix, d1.get(), z.get(), out.get(), tmp.get(), nfft,
                                     d2.get());
                 mp_mulhf(n, radix, x.get(), z.get(), plain.get(), tmp.get(), nfft, fresh1.get(),
@@ -306,8 +306,8 @@ TEST(MpProducts, MulhUseIn1fftTakesTheFactorFromShift) {
         const int radix = radix_of(log10_radix);
         std::mt19937_64 rng(99u + log10_radix);
         Work d1(nfft), d2(nfft);
-        const Number x = shaped_number(n, nfft, radix, Shape::random, rng);
-        Number y = shaped_number(n, nfft, radix, Shape::random, rng);
+        const Number x = shaped_number(n, nfft, radix, number_shape::random, rng);
+        Number y = shaped_number(n, nfft, radix, number_shape::random, rng);
         for (int i = 10; i < 15; ++i) {
             y->digit[i] = 0;
         }
@@ -373,7 +373,7 @@ TEST(MpMulD2iTest, MeasuresTheRoundingOfAProduct) {
     const int n = nfft + 2;
     std::mt19937_64 rng(5);
     Work d(nfft);
-    const Number big = shaped_number(n, nfft, 10000, Shape::balanced_max, rng);
+    const Number big = shaped_number(n, nfft, 10000, number_shape::balanced_max, rng);
     mp_mul_i2d(n, 10000, nfft, 0, big.get(), d.get());
     mp_mul_csqu(nfft, d.get());
     const double big_error = mp_mul_d2i_test(10000, nfft, d.get());

@@ -29,11 +29,11 @@ inline int radix_of(int log10_radix) {
 // may touch.
 class Number {
   public:
-    static constexpr int16_t kSentinel = 0x5a5a; // above every radix in use
+    static constexpr int16_t sentinel = 0x5a5a; // above every radix in use
 
     explicit Number(int n) : n_(n), words_((mp_number_size(n + 2) + 3) / 4, 0) {
-        get()->digit[n] = kSentinel;
-        get()->digit[n + 1] = kSentinel;
+        get()->digit[n] = sentinel;
+        get()->digit[n + 1] = sentinel;
     }
     Number(int n, int32_t sign, int32_t exponent, const std::vector<int> &digits) : Number(n) {
         get()->sign = sign;
@@ -50,7 +50,7 @@ class Number {
     mp_number *operator->() { return get(); }
     const mp_number *operator->() const { return get(); }
     bool sentinels_intact() const {
-        return get()->digit[n_] == kSentinel && get()->digit[n_ + 1] == kSentinel;
+        return get()->digit[n_] == sentinel && get()->digit[n_ + 1] == sentinel;
     }
 
   private:

@@ -91,7 +91,7 @@ struct Expected {
 
 TEST(TransformCounts, ProductsMakeExactlyTheirTransforms) {
     for (const int nfft : {2, 16, 1024}) {
-        for (const Shape shape : {Shape::random, Shape::head_only}) {
+        for (const number_shape shape : {number_shape::random, number_shape::head_only}) {
             SCOPED_TRACE("nfft " + std::to_string(nfft) + ", " + shape_name(shape));
             const int n = nfft + 2;
             std::mt19937_64 rng(nfft);
@@ -180,45 +180,45 @@ TEST(TransformCounts, KernelsSeedTheirTwiddlesOncePer128Pairs) {
 
 // ---- Newton iterations ----
 
-using Trace = std::vector<std::pair<int, bool>>; // (length, forward) per transform
+using transform_trace = std::vector<std::pair<int, bool>>; // (length, forward) per transform
 
-Trace trace_of(const std::function<void()> &call) {
+transform_trace trace_of(const std::function<void()> &call) {
     counters.transforms.clear();
     call();
-    Trace t;
+    transform_trace t;
     for (const Transform &x : counters.transforms) {
         t.emplace_back(x.n, x.forward);
     }
     return t;
 }
 
-void append(Trace &t, int length, std::initializer_list<bool> directions) {
+void append(transform_trace &t, int length, std::initializer_list<bool> directions) {
     for (const bool forward : directions) {
         t.emplace_back(length, forward);
     }
 }
 
-constexpr bool F = true;
-constexpr bool B = false;
+constexpr bool fwd = true; // a forward transform in a trace
+constexpr bool bwd = false;
 
 // Transforms of one step at length L. The reciprocal keeps x's transform for
 // both later products; the reciprocal root keeps y's from the square; the
 // square root squares s's kept transform and reuses r's from the previous
 // step when that step ran at half this length.
-void append_inv_step(Trace &t, int length) {
-    append(t, length, {F, F, B, F, B, F, B});
+void append_inv_step(transform_trace &t, int length) {
+    append(t, length, {fwd, fwd, bwd, fwd, bwd, fwd, bwd});
 }
-void append_invisqrt_step(Trace &t, int length) {
-    append(t, length, {F, B, F, B});
+void append_invisqrt_step(transform_trace &t, int length) {
+    append(t, length, {fwd, bwd, fwd, bwd});
 }
-void append_sqrt_step(Trace &t, int length, int kept_length) {
+void append_sqrt_step(transform_trace &t, int length, int kept_length) {
     const int q = std::max(length / 2, 2);
     if (kept_length == q) {
-        append(t, q, {B});
+        append(t, q, {bwd});
     } else {
-        append(t, q, {F, B});
+        append(t, q, {fwd, bwd});
     }
-    append(t, length, {F, F, B, B, F, F, B});
+    append(t, length, {fwd, fwd, bwd, bwd, fwd, fwd, bwd});
 }
 
 TEST(TransformCounts, NewtonStepsReuseTheirKeptTransforms) {
@@ -226,7 +226,7 @@ TEST(TransformCounts, NewtonStepsReuseTheirKeptTransforms) {
     const int n = nfft + 2;
     Work fft1(nfft), fft2(nfft);
     Number in(n, 1, 0, {3, 1, 4, 1, 5, 9, 2, 6}), x(n), tmp1(n), tmp2(n), rev(n);
-    Trace expected;
+    transform_trace expected;
 
     mp_inv_init(n, 10, in.get(), x.get());
     append_inv_step(expected, nfft);
@@ -277,7 +277,7 @@ int repeats_in(const std::vector<int> &lengths) {
 }
 
 // The lengths of the steps in the trace of a driver whose steps make `per_step` transforms each.
-std::vector<int> step_lengths(const Trace &t, size_t per_step) {
+std::vector<int> step_lengths(const transform_trace &t, size_t per_step) {
     std::vector<int> lengths;
     for (size_t i = 0; i < t.size(); i += per_step) {
         lengths.push_back(t[i].first);
@@ -287,12 +287,12 @@ std::vector<int> step_lengths(const Trace &t, size_t per_step) {
 
 // A square root step starts with r^2 at half its length, from its kept transform (one
 // backward transform) or afresh (forward and backward), then makes seven at its own length.
-std::vector<int> sqrt_step_lengths(const Trace &t) {
+std::vector<int> sqrt_step_lengths(const transform_trace &t) {
     std::vector<int> lengths;
-    for (size_t i = t.empty() || t[0].second == B ? 1 : 2; i < t.size();) {
+    for (size_t i = t.empty() || t[0].second == bwd ? 1 : 2; i < t.size();) {
         lengths.push_back(t[i].first);
         i += 7;
-        i += i < t.size() && t[i].second == F ? 2 : 1;
+        i += i < t.size() && t[i].second == fwd ? 2 : 1;
     }
     return lengths;
 }
@@ -304,8 +304,8 @@ std::vector<int> sqrt_step_lengths(const Trace &t) {
 struct Driver {
     const char *name;
     std::function<void()> run;
-    std::function<std::vector<int>(const Trace &)> lengths_of;
-    std::function<Trace(const std::vector<int> &)> steps_at;
+    std::function<std::vector<int>(const transform_trace &)> lengths_of;
+    std::function<transform_trace(const std::vector<int> &)> steps_at;
     std::function<void()> start;
     std::function<void(int n_l, int length)> step;
 };
@@ -314,7 +314,7 @@ struct Driver {
 std::vector<int> expect_driver_runs_its_steps(int radix, int nfft, const Driver &d,
                                               const Number &out, const Number &replay) {
     SCOPED_TRACE(d.name);
-    const Trace trace = trace_of(d.run);
+    const transform_trace trace = trace_of(d.run);
     const std::vector<int> lengths = d.lengths_of(trace);
     EXPECT_EQ(trace, d.steps_at(lengths));
     EXPECT_FALSE(lengths.empty());
@@ -342,9 +342,9 @@ int expect_drivers_run_their_steps(int nfft, int log10_radix, const Number &in) 
     Number out(n), tmp1(n), tmp2(n), replay(n), replay_tmp1(n), replay_tmp2(n);
     const int start = std::min(mp_get_nfft_init(radix, nfft) + 2, n);
     int kept = 0;
-    const auto steps_of = [](void (*append_step)(Trace &, int)) {
+    const auto steps_of = [](void (*append_step)(transform_trace &, int)) {
         return [append_step](const std::vector<int> &lengths) {
-            Trace t;
+            transform_trace t;
             for (const int length : lengths) {
                 append_step(t, length);
             }
@@ -357,7 +357,7 @@ int expect_drivers_run_their_steps(int nfft, int log10_radix, const Number &in) 
              mp_inv(n, radix, in.get(), out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
                     fft2.get());
          },
-         [](const Trace &t) { return step_lengths(t, 7); }, steps_of(append_inv_step),
+         [](const transform_trace &t) { return step_lengths(t, 7); }, steps_of(append_inv_step),
          [&] { mp_inv_init(start, radix, in.get(), replay.get()); },
          [&](int n_l, int length) {
              mp_inv_newton(n_l, radix, in.get(), replay.get(), replay_tmp1.get(), replay_tmp2.get(),
@@ -368,8 +368,8 @@ int expect_drivers_run_their_steps(int nfft, int log10_radix, const Number &in) 
              mp_invisqrt(n, radix, 8, out.get(), tmp1.get(), tmp2.get(), nfft, fft1.get(),
                          fft2.get());
          },
-         [](const Trace &t) { return step_lengths(t, 4); }, steps_of(append_invisqrt_step),
-         [&] { mp_invisqrt_init(start, radix, 8, replay.get()); },
+         [](const transform_trace &t) { return step_lengths(t, 4); },
+         steps_of(append_invisqrt_step), [&] { mp_invisqrt_init(start, radix, 8, replay.get()); },
          [&](int n_l, int length) {
              mp_invisqrt_newton(n_l, radix, 8, replay.get(), replay_tmp1.get(), replay_tmp2.get(),
                                 length, fft1.get(), fft2.get());
@@ -382,7 +382,7 @@ int expect_drivers_run_their_steps(int nfft, int log10_radix, const Number &in) 
          },
          sqrt_step_lengths,
          [](const std::vector<int> &lengths) {
-             Trace t;
+             transform_trace t;
              int kept_length = 0;
              for (const int length : lengths) {
                  append_sqrt_step(t, length, kept_length);
@@ -414,7 +414,8 @@ TEST(TransformCounts, NewtonDriversFollowTheirSchedule) {
                 SCOPED_TRACE("nfft " + std::to_string(nfft) + ", n " + std::to_string(n) +
                              ", radix " + std::to_string(radix_of(log10_radix)));
                 std::mt19937_64 rng(nfft + n);
-                Number in = shaped_number(n, nfft, radix_of(log10_radix), Shape::random, rng);
+                Number in =
+                    shaped_number(n, nfft, radix_of(log10_radix), number_shape::random, rng);
                 in->sign = 1;
                 expect_drivers_run_their_steps(nfft, log10_radix, in);
             }
@@ -454,7 +455,7 @@ TEST(TransformCounts, NewtonCorrectionsPackOnlyTheHalfPrecisionDigits) {
         SCOPED_TRACE("n " + std::to_string(n));
         const int n_h = std::max(n / 2 + 1, n - h);
         std::mt19937_64 rng(n);
-        Number in = shaped_number(n, nfft, 10, Shape::random, rng);
+        Number in = shaped_number(n, nfft, 10, number_shape::random, rng);
         in->sign = 1;
         Work fft1(nfft), fft2(nfft);
         Number x(n), rev(n), tmp1(n), tmp2(n);

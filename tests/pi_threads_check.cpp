@@ -26,10 +26,10 @@ std::string compute(int digits) {
 } // namespace
 
 int main() {
-    constexpr int kDigits = 100000;
+    constexpr int digits_each = 100000;
     std::string first, second;
-    std::thread a([&] { first = compute(kDigits); });
-    std::thread b([&] { second = compute(kDigits); });
+    std::thread a([&] { first = compute(digits_each); });
+    std::thread b([&] { second = compute(digits_each); });
     a.join();
     b.join();
     if (first.empty() || first != second || first.compare(0, 12, "3.1415926535") != 0) {
