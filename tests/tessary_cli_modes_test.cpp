@@ -726,14 +726,16 @@ void engine_then_one_second(int digits, pi_result *result, pi_progress_callback 
 // Every C++ allocation of every mode, made to fail in turn, ends in the allocation failure
 // (a JSON report saying so with --json) or is done without, never in a crash.
 TEST(App, EveryAllocationFailureEndsWithTheMessage) {
+    // The save's own allocation failures are the results tests': the store grows with every
+    // child, and so would the count of allocations.
     const std::vector<std::vector<std::string>> modes = {
-        {"--digits", "1000", "--json"},
-        {"--digits", "1000", "--threads", "2"},
+        {"--no-save", "--digits", "1000", "--json"},
+        {"--no-save", "--digits", "1000", "--threads", "2"},
         {"--digits", "1000", "--print"},
-        {"--stress", "--minutes", "0.05", "--digits", "1000", "--threads", "2"},
+        {"--no-save", "--stress", "--minutes", "0.05", "--digits", "1000", "--threads", "2"},
     };
     for (const auto &arguments : modes) {
-        SCOPED_TRACE(arguments[0] + " " + arguments.back());
+        SCOPED_TRACE(arguments[1] + " " + arguments.back());
         const bool json_report = arguments.back() == "--json";
         long countdown = 0;
         for (;; ++countdown) {
