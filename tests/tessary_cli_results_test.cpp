@@ -47,8 +47,8 @@ TEST(StressMemory, ChoosesTheLargestSizeAllTheThreadsFit) {
     EXPECT_EQ(busy.choice, "Chosen by --memory 50: the largest size whose 1 thread hold at most "
                            "200 MB (50 % of 1,000 MB, less what is not available now)");
 
-    EXPECT_EQ(size_for_memory(50, 4, {100000, 100000}).error,
-              "--memory 50 leaves 0 MB (50 % of 0 MB) for 4 threads: too little for 16,384 "
+    EXPECT_EQ(size_for_memory(50, 4, {1000000, 1000000}).error,
+              "--memory 50 leaves 0.5 MB (50 % of 1.0 MB) for 4 threads: too little for 16,384 "
               "digits on each");
     EXPECT_EQ(size_for_memory(50, 1, {-1, -1}).error,
               "--memory needs the machine's memory size, which /proc/meminfo does not give");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -46,8 +47,15 @@ machine_memory read_machine_memory() {
     return read_machine_memory_from("/proc/meminfo");
 }
 
+// Whole MB, or below 10 MB one place, so that no size is shown as nothing.
 std::string megabytes_text(long long bytes) {
-    return grouped(std::llround(static_cast<double>(bytes) / 1e6)) + " MB";
+    const double megabytes = static_cast<double>(bytes) / 1e6;
+    if (megabytes < 9.95 && bytes > 0) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f MB", megabytes);
+        return text;
+    }
+    return grouped(std::llround(megabytes)) + " MB";
 }
 
 long long held_bytes(int digits, int threads) {

@@ -15,7 +15,7 @@ machine_memory read_machine_memory_from(const char *meminfo_path);
 // This machine's, now.
 machine_memory read_machine_memory();
 
-// Memory as the reports write it, in MB of 10^6 bytes: "302 MB".
+// Memory as the reports write it, in MB of 10^6 bytes: "302 MB", "0.2 MB".
 std::string megabytes_text(long long bytes);
 
 // The memory `threads` computations of `digits` hold at once.
