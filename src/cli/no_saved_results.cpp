@@ -1,8 +1,8 @@
 // The build without the results store: nothing is kept, and --history has nothing to read.
-#include "cli/exit_status.h"
 #include "cli/saved_results.h"
 
 #include "cli/console.h"
+#include "cli/exit_status.h"
 
 namespace {
 
