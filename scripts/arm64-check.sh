@@ -45,11 +45,18 @@ for digits in 1000 65536 1000000; do
     fi
     echo "arm64-check: --digits $digits: the same $(wc -c <"$stage/arm.txt") bytes as $(uname -m)"
 done
-$arm_cli --digits 1000000 --json >"$stage/report.json"
+# This build has no results store: it says so and keeps the measurement's status.
+XDG_DATA_HOME=$stage $arm_cli --digits 1000000 --json >"$stage/report.json" 2>"$stage/err.txt"
+[ "$(cat "$stage/err.txt")" = "tessary-cli: this build keeps no results" ] ||
+    { echo "arm64-check: unexpected standard error: $(cat "$stage/err.txt")" >&2; exit 1; }
+status=0
+XDG_DATA_HOME=$stage $arm_cli --history 2>/dev/null || status=$?
+[ "$status" = 2 ] || { echo "arm64-check: --history gave status $status, not 2" >&2; exit 1; }
 python3 - "$stage/report.json" <<'PY'
 import json, sys
 report = json.load(open(sys.argv[1]))
 assert report["success"] == 1, report["error_message"]
+assert report["saved"] == 0 and report["save_message"] == "this build keeps no results", report
 assert report["machine"]["architecture"] == "aarch64", report["machine"]["architecture"]
 assert report["simd_path"] == "baseline", report["simd_path"]
 run = report["runs"][0]

@@ -198,6 +198,7 @@ void expect_run(const json &out, const computation_record &run) {
     EXPECT_EQ(out["success"], run.result.success);
     EXPECT_EQ(out["digits"], run.result.digits);
     EXPECT_EQ(out["verified_digits"], run.check.verified_digits);
+    EXPECT_EQ(out["unchecked_digits"], run.check.unchecked_digits);
     EXPECT_EQ(out["first_wrong_digit"], run.check.first_wrong_digit);
     EXPECT_EQ(out["time_seconds"], run.result.time_seconds);
     EXPECT_EQ(out["score"], run.result.score);
@@ -207,7 +208,10 @@ void expect_run(const json &out, const computation_record &run) {
 }
 
 TEST(JsonReport, EveryFieldComesFromItsOwnSource) {
-    const report_record record = distinct_figures();
+    report_record record = distinct_figures();
+    record.summary.unchecked_digits = 9;
+    record.single.runs[0].check.unchecked_digits = 11;
+    record.multi_core->per_thread[1].runs[0].check.unchecked_digits = 13;
     const std::string document = json_report(record);
     ASSERT_TRUE(python_accepts_json(document)) << document;
     const json out = json::parse(document);
@@ -225,7 +229,7 @@ TEST(JsonReport, EveryFieldComesFromItsOwnSource) {
         "architecture": "x86_64", "valid": 1, "error_message": ""})"));
     EXPECT_EQ(out["request"], json::parse(R"({"digits": 8000, "runs": 5, "threads": 2})"));
     EXPECT_EQ(out["summary"], json::parse(R"({
-        "digits": 8192, "verified_digits": 8003, "verifiable": 1, "score": 331,
+        "digits": 8192, "verified_digits": 8003, "unchecked_digits": 9, "verifiable": 1, "score": 331,
         "time_seconds": 2.617, "wall_seconds": 3.719, "multi_core_score": 383,
         "scaling_efficiency": 0.505309,
         "spread": {"min_seconds": 1.101, "median_seconds": 1.255, "max_seconds": 1.409,
@@ -272,6 +276,37 @@ run_conditions busy_conditions() {
     std::strcpy(conditions.governor, "powersave");
     std::strcpy(conditions.huge_pages, "always");
     return conditions;
+}
+
+// Past the reference's reach the report says how far the digits were verified and how many
+// were not checked, in the text as in the JSON.
+TEST(Report, AComputationPastTheReferenceSaysWhatWasNotChecked) {
+    report_record record;
+    record.request = {67108864, 1, 1};
+    computation_record run = computation(1, 1, false, 90, 95, 400, 380, 33555456);
+    run.result.digits = 67108864;
+    run.check.unchecked_digits = 33553392;
+    record.single = computation_outcome(run);
+    summarise(record);
+    EXPECT_EQ(record.summary.unchecked_digits, 33553392);
+    EXPECT_NE(text_summary(record).find("Verified:         to digit 33,555,456; the remaining "
+                                        "33,553,392 digits are not checked\n"),
+              std::string::npos)
+        << text_summary(record);
+    run.multi_core = true;
+    EXPECT_TRUE(
+        text_computation_line(run).ends_with(", 33,555,456 verified, 33,553,392 not checked\n"))
+        << text_computation_line(run);
+    const json out = json::parse(json_report(record));
+    EXPECT_EQ(out["summary"]["verified_digits"], 33555456);
+    EXPECT_EQ(out["summary"]["unchecked_digits"], 33553392);
+    EXPECT_EQ(out["runs"][0]["unchecked_digits"], 33553392);
+
+    // Within the reach nothing is said of unchecked digits.
+    record.single.runs[0].check.unchecked_digits = 0;
+    summarise(record);
+    EXPECT_NE(text_summary(record).find("Verified:         33,555,456 digits\n"),
+              std::string::npos);
 }
 
 TEST(TextReport, TellsTheConditionsTheDateAndTheComparison) {

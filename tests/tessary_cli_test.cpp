@@ -228,7 +228,10 @@ TEST(TessaryCli, DescribesEveryOptionTheScoreAndItsVersion) {
         EXPECT_EQ(help.status, 0);
         for (const char *text :
              {"--digits", "--print", "--json", "--threads", "--stress", "--minutes", "--version",
-              "-h, --help", "Multi-core score", "76 MB", "exactly N", "130"}) {
+              "-h, --help", "Multi-core score", "76 MB", "exactly N", "130", "--no-save",
+              "--history", "--delete ID", "--memory P",
+              "16K 32K 64K 128K 256K 512K 1M 2M 4M 8M 16M 32M",
+              "$XDG_DATA_HOME/tessary/results.sqlite", "~/.local/share/tessary/results.sqlite"}) {
             EXPECT_NE(help.out.find(text), std::string::npos) << text;
         }
     }
@@ -421,3 +424,31 @@ TEST(TessaryCli, RunsOutOfMemoryWithTheAllocationFailure) {
 #endif
 
 } // namespace
+
+// Two computations in a store of their own, then their history: both, newest first.
+TEST(TessaryCli, KeepsEachComputationAndListsThem) {
+    std::string home = testing::TempDir() + "tessary-cli-history.XXXXXX";
+    ASSERT_NE(mkdtemp(home.data()), nullptr);
+    const std::string saved = std::getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    const outcome first = run_cli("--digits 1000");
+    const outcome second = run_cli("--digits 1000");
+    const outcome reports = run_cli("--history --json");
+    const outcome table = run_cli("--history");
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.err + second.err, "");
+    EXPECT_NE(second.out.find("\nCompared:         Score "), std::string::npos) << second.out;
+    ASSERT_TRUE(python_accepts_json(reports.out)) << reports.out;
+    const json all = json::parse(reports.out);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0]["result_id"], 2);
+    EXPECT_EQ(all[1]["result_id"], 1);
+    for (const json &report : all) {
+        EXPECT_EQ(report["success"], 1);
+        EXPECT_EQ(report["request"]["digits"], 1000);
+        EXPECT_EQ(report["runs"].size(), 1u);
+    }
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 4) << table.out;
+}

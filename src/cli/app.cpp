@@ -6,12 +6,14 @@
 #include "cli/measure.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
+#include "cli/saved_results.h"
 #include "cli/stress.h"
 #include "cli/stress_text.h"
 #include "probe/system_info.h"
 #include "report/json_report.h"
 #include "report/text_report.h"
 
+#include <chrono>
 #include <new>
 #include <optional>
 #include <stop_token>
@@ -54,7 +56,28 @@ int print_mode(const cli_options &options, const cli_engine &engine, console &ou
     return out.close(exit_success);
 }
 
+// The start of a measurement, and what else the machine was doing then.
+void record_start(report_record &record) {
+    record.started_at = utc_timestamp(std::chrono::system_clock::now());
+    run_conditions conditions{};
+    get_run_conditions(&conditions);
+    record.conditions = conditions;
+}
+
+// Refuses, before anything starts, computations that the memory available cannot hold.
+bool fits_in_memory(int digits, int threads, const machine_memory &memory, console &out) {
+    const std::string shortfall = memory_shortfall(digits, threads, memory);
+    if (!shortfall.empty()) {
+        out.error(shortfall);
+    }
+    return shortfall.empty();
+}
+
 int measure_mode(const cli_options &options, const cli_engine &engine, console &out) {
+    const int digits = options.mode == cli_mode::benchmark ? pi_benchmark_digits : options.digits;
+    if (!fits_in_memory(digits, options.threads, engine.memory(), out)) {
+        return out.close(exit_usage);
+    }
     system_info machine{};
     get_system_info(&machine);
     progress_bar bar(out, engine.clock);
@@ -64,7 +87,8 @@ int measure_mode(const cli_options &options, const cli_engine &engine, console &
     request.driver = engine.driver;
     request.clock = engine.clock;
     request.progress = &bar;
-    const report_record planned = planned_report(request, running_versions(program_name), machine);
+    report_record planned = planned_report(request, running_versions(program_name), machine);
+    record_start(planned);
     if (!options.json) {
         out.print(text_report_head(planned));
         request.on_computation = [&out, &planned](const computation_record &computation) {
@@ -76,7 +100,10 @@ int measure_mode(const cli_options &options, const cli_engine &engine, console &
     measurement session(request, planned);
     const interrupt_handler on_ctrl_c(
         [&] { end_interrupted(session.interrupt(), out, options.json); });
-    const report_record record = session.run();
+    report_record record = session.run();
+    if (options.save) {
+        save_result(record, out);
+    }
     out.print(options.json ? json_report(record) : text_summary(record));
     if (!record.success) {
         out.error(record.error_message);
@@ -85,7 +112,24 @@ int measure_mode(const cli_options &options, const cli_engine &engine, console &
     return out.close(exit_success);
 }
 
+// The stress run's size: --digits, the benchmark's, or the one --memory chooses.
+memory_sized stress_size(const cli_options &options, const machine_memory &memory) {
+    if (options.memory_percent != 0) {
+        return size_for_memory(options.memory_percent, options.threads, memory);
+    }
+    return {options.digits != 0 ? options.digits : pi_benchmark_digits, "", ""};
+}
+
 int stress_mode(const cli_options &options, const cli_engine &engine, console &out) {
+    const machine_memory memory = engine.memory();
+    const memory_sized size = stress_size(options, memory);
+    if (!size.error.empty()) {
+        out.error(size.error);
+        return out.close(exit_usage);
+    }
+    if (!fits_in_memory(size.digits, options.threads, memory, out)) {
+        return out.close(exit_usage);
+    }
     std::stop_source stop;
     // The first Ctrl-C asks for the summary; a second one leaves at once.
     const interrupt_handler on_ctrl_c([stop]() mutable {
@@ -93,9 +137,13 @@ int stress_mode(const cli_options &options, const cli_engine &engine, console &o
             _exit(exit_interrupted);
         }
     });
+    report_record planned;
+    planned.versions = running_versions(program_name);
+    get_system_info(&planned.machine);
+    record_start(planned);
     progress_bar bar(out, engine.clock);
     stress_request request;
-    request.digits = options.digits != 0 ? options.digits : pi_benchmark_digits;
+    request.digits = size.digits;
     request.threads = options.threads;
     request.seconds = options.minutes * 60;
     request.driver = engine.driver;
@@ -106,6 +154,9 @@ int stress_mode(const cli_options &options, const cli_engine &engine, console &o
         out.print(stress_line(record));
     };
     out.print(stress_opening(request.digits, request.threads, options.minutes));
+    if (!size.choice.empty()) {
+        out.print(size.choice + "\n");
+    }
     bar.start_stress(request.threads, request.seconds);
     const stress_report report = run_stress(request);
     bar.stop();
@@ -114,6 +165,10 @@ int stress_mode(const cli_options &options, const cli_engine &engine, console &o
         out.clear_interrupted_line();
         out.print(stress_summary(report));
         _exit(out.close(exit_interrupted));
+    }
+    if (options.save) {
+        report_record record = stress_report_record(report, std::move(planned));
+        save_result(record, out);
     }
     out.print(stress_summary(report));
     return out.close(report.success() ? exit_success : exit_failed);
@@ -137,6 +192,10 @@ int run_mode(const cli_options &options, const cli_engine &engine, console &out)
         return print_mode(options, engine, out);
     case cli_mode::stress:
         return stress_mode(options, engine, out);
+    case cli_mode::history:
+        return history_mode(options.json, out);
+    case cli_mode::delete_result:
+        return delete_mode(options.delete_id, out);
     case cli_mode::benchmark:
     case cli_mode::digits:
         break;

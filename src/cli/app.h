@@ -3,14 +3,17 @@
 #define TESSARY_CLI_APP_H
 
 #include "cli/print_digits.h"
+#include "cli/stress_memory.h"
 #include "report/report_record.h"
 
-// The engine entry points the program computes with, and the wall clock it reads for its
-// timings, its progress bar and --minutes; tests put fakes in their place.
+// The engine entry points the program computes with, the wall clock it reads for its
+// timings, its progress bar and --minutes, and the machine's memory it sizes computations
+// by; tests put fakes in their place.
 struct cli_engine {
     pi_driver driver = pi_calculate_checked;
     pi_value_calculator value = pi_calculate_value;
     clock_function clock = wall_clock::now;
+    machine_memory (*memory)() = read_machine_memory;
 };
 
 // Runs tessary-cli with its arguments; returns the exit status.

@@ -1,11 +1,13 @@
 #include "cli/options.h"
 
+#include "cli/digit_count.h"
 #include "engine/pi_benchmark.h"
 #include "report/number_style.h"
 
 #include <algorithm>
 #include <charconv>
 #include <getopt.h>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -19,6 +21,10 @@ enum option_key : int {
     key_stress,
     key_minutes,
     key_version,
+    key_no_save,
+    key_history,
+    key_delete,
+    key_memory,
     key_count,
     key_help = 'h',
 };
@@ -31,6 +37,10 @@ constexpr option long_options[] = {
     {"stress", no_argument, nullptr, key_stress},
     {"minutes", required_argument, nullptr, key_minutes},
     {"version", no_argument, nullptr, key_version},
+    {"no-save", no_argument, nullptr, key_no_save},
+    {"history", no_argument, nullptr, key_history},
+    {"delete", required_argument, nullptr, key_delete},
+    {"memory", required_argument, nullptr, key_memory},
     {"help", no_argument, nullptr, key_help},
     {nullptr, 0, nullptr, 0},
 };
@@ -116,8 +126,35 @@ struct option_parser {
     }
 
     bool parse_digits(std::string_view text) {
-        const auto value = parse_count("digits", text, max_digits, "a whole number");
-        options.digits = value.value_or(options.digits);
+        const auto value = parse_digit_count(text);
+        if (!value) {
+            return fail("--digits needs a whole number, or one with K (x 1,024) or M (x 1,048,576) "
+                        "such as 16K or 32M, not " +
+                        quoted(text));
+        }
+        if (*value < 1 || *value > max_digits) {
+            return fail("--digits must be from 1 to " + grouped(max_digits) + ", not " +
+                        std::string(text));
+        }
+        options.digits = static_cast<int>(*value);
+        return true;
+    }
+
+    bool parse_delete(std::string_view text) {
+        const auto value = parse_whole(text);
+        if (!value || *value < 1) {
+            return fail("--delete needs the id of a saved result, a whole number that --history "
+                        "lists, not " +
+                        quoted(text));
+        }
+        options.delete_id = *value;
+        return true;
+    }
+
+    bool parse_memory(std::string_view text) {
+        const auto value =
+            parse_count("memory", text, max_memory_percent, "a whole percentage such as 50");
+        options.memory_percent = value.value_or(0);
         return value.has_value();
     }
 
@@ -157,12 +194,69 @@ struct option_parser {
             return parse_threads(argument);
         case key_minutes:
             return parse_minutes(argument);
+        case key_delete:
+            return parse_delete(argument);
+        case key_memory:
+            return parse_memory(argument);
+        case key_no_save:
+            options.save = false;
+            return true;
         case key_json:
             options.json = true;
             return true;
         default:
             return true;
         }
+    }
+
+    // Fails when any of `others` was given beside `key`.
+    bool alone(int key, std::initializer_list<int> others) {
+        for (const int other : others) {
+            if (seen[other]) {
+                return fail(std::string("--") + option_name(key) + " and --" + option_name(other) +
+                            " cannot be combined");
+            }
+        }
+        return true;
+    }
+
+    // --history (with --json, if asked) and --delete ID measure nothing.
+    bool choose_results_mode() {
+        const std::initializer_list<int> measuring = {
+            key_digits, key_print, key_threads, key_stress, key_minutes, key_no_save, key_memory,
+        };
+        if (seen[key_delete]) {
+            options.mode = cli_mode::delete_result;
+            return alone(key_delete, measuring) && alone(key_delete, {key_history, key_json});
+        }
+        options.mode = cli_mode::history;
+        return alone(key_history, measuring);
+    }
+
+    bool choose_stress_mode() {
+        if (seen[key_json]) {
+            return fail("--stress and --json cannot be combined");
+        }
+        if (seen[key_memory] && seen[key_digits]) {
+            return fail("--memory and --digits cannot be combined: --memory chooses the size");
+        }
+        if (!seen[key_threads]) {
+            options.threads = std::clamp(online_processors, 1, max_threads);
+        }
+        // A stress run that verifies nothing would pass on any machine, and one that verifies
+        // part of each computation would pass on some that compute wrongly.
+        const int smallest = pi_smallest_verified_digits();
+        if (seen[key_digits] && options.digits < smallest) {
+            return fail("--stress needs --digits of at least " + grouped(smallest) +
+                        ": the check verifies no digit of smaller computations");
+        }
+        const int largest = pi_largest_verified_digits();
+        if (options.digits > largest) {
+            return fail("--stress needs --digits of at most " + grouped(largest) +
+                        ": the reference checks only part of larger computations");
+        }
+        options.mode = cli_mode::stress;
+        return true;
     }
 
     // Which mode the options ask for, and whether they fit together.
@@ -175,11 +269,14 @@ struct option_parser {
             options.mode = cli_mode::version;
             return true;
         }
+        if (seen[key_history] || seen[key_delete]) {
+            return choose_results_mode();
+        }
         if (seen[key_print]) {
             if (!seen[key_digits]) {
                 return fail("--print needs --digits N");
             }
-            for (const int other : {key_json, key_threads, key_stress}) {
+            for (const int other : {key_json, key_threads, key_stress, key_memory}) {
                 if (seen[other]) {
                     return fail(std::string("--print and --") + option_name(other) +
                                 " cannot be combined");
@@ -189,23 +286,12 @@ struct option_parser {
             return true;
         }
         if (seen[key_stress]) {
-            if (seen[key_json]) {
-                return fail("--stress and --json cannot be combined");
-            }
-            if (!seen[key_threads]) {
-                options.threads = std::clamp(online_processors, 1, max_threads);
-            }
-            // A stress run that verifies nothing would pass on any machine.
-            const int smallest = pi_smallest_verified_digits();
-            if (seen[key_digits] && options.digits < smallest) {
-                return fail("--stress needs --digits of at least " + grouped(smallest) +
-                            ": the check verifies no digit of smaller computations");
-            }
-            options.mode = cli_mode::stress;
-            return true;
+            return choose_stress_mode();
         }
-        if (seen[key_minutes]) {
-            return fail("--minutes needs --stress");
+        for (const int stress_option : {key_minutes, key_memory}) {
+            if (seen[stress_option]) {
+                return fail(std::string("--") + option_name(stress_option) + " needs --stress");
+            }
         }
         options.mode = seen[key_digits] ? cli_mode::digits : cli_mode::benchmark;
         return true;
@@ -254,26 +340,40 @@ Modes:
   tessary-cli --digits N           one computation of N digits, timed and verified
   tessary-cli --digits N --print   "3." and exactly N correct decimals of pi
   tessary-cli --stress             verified computations on every processor, 10 minutes
+  tessary-cli --history            the saved results, newest first (--json: as reports)
   tessary-cli --version            the program and engine versions and the kernels
 
 Options:
-  --digits N     compute pi once instead, for N digits (1 to 268,435,456)
+  --digits N     compute pi once instead, for N digits (1 to 268,435,456); N may be
+                 a size of the ladder 16K 32K 64K 128K 256K 512K 1M 2M 4M 8M 16M 32M
+                 (K = 1,024, M = 1,048,576: 32M is 33,554,432) or any K or M count
   --print        with --digits: write exactly N correct decimals of pi instead
   --threads T    also run T at once, for the multi-core score (1 to 1,024, or 'all')
   --json         print the report as one JSON object (schema 1)
   --stress       repeat verified computations until the time is up or one fails
   --minutes M    the stress run's duration (10 by default, at most 10,080)
+  --memory P     stress with the largest ladder size whose threads together hold at
+                 most P % of the machine's memory (1 to 90)
+  --no-save      keep no record of this result
+  --history      list the saved results, newest first
+  --delete ID    delete the saved result ID (as --history lists it)
   -h, --help     print this text
   --version      print the versions and the transform kernels in use
 
 The score is higher for a faster machine. Multi-core score: with --threads T,
 the single-core benchmark runs first, then T copies at once, each timed on the
-wall clock; their scores add up. Each thread needs about 76 MB of memory.
-Ctrl-C ends any mode with a summary of what was measured.
+wall clock; their scores add up. Each thread holds one computation's memory:
+about 76 MB at 8,388,608 digits, 302 MB at 32M. Ctrl-C ends any mode with a
+summary of what was measured.
+
+Results: every benchmark, --digits computation and stress run is compared with
+your earlier ones and saved in $XDG_DATA_HOME/tessary/results.sqlite (by default
+~/.local/share/tessary/results.sqlite). --delete ID removes one; deleting the
+file removes them all.
 
 Exit status: 0 on success, 1 when a computation failed or verified wrong
 digits or output could not be written, 2 for bad arguments, 130 when
-interrupted by Ctrl-C.
+interrupted by Ctrl-C. A result that could not be saved keeps its status.
 
 The manual page tessary-cli(1) and README.md tell how many digits --digits N
 computes, how the scores are made, and what the JSON report holds.

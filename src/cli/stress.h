@@ -52,4 +52,9 @@ struct stress_report {
 // still running are then left to finish unreported on their threads.
 stress_report run_stress(const stress_request &request);
 
+// A finished stress run as one report record, for the results store: `planned` (the versions,
+// the machine, the start) with every computation as a run of its thread, no count of runs (0:
+// until the time was up) and no score.
+report_record stress_report_record(const stress_report &report, report_record planned);
+
 #endif

@@ -1,5 +1,6 @@
 #include "cli/stress_text.h"
 
+#include "cli/stress_memory.h"
 #include "report/number_style.h"
 
 #include <charconv>
@@ -45,7 +46,9 @@ std::string result_line(const stress_report &report) {
 
 std::string stress_opening(int digits, int threads, double minutes) {
     return "Stress: computations of " + counted(digits, "digit", "digits") + " on " +
-           counted(threads, "thread", "threads") + " for " + minutes_text(minutes) + "\n";
+           counted(threads, "thread", "threads") + " for " + minutes_text(minutes) +
+           "; each thread holds " + megabytes_text(held_bytes(digits, 1)) + ", " +
+           megabytes_text(held_bytes(digits, threads)) + " in all\n";
 }
 
 std::string stress_line(const stress_record &record) {

@@ -123,15 +123,34 @@ template <class T> array_ptr<T> allocate(std::size_t bytes) {
     return array_ptr<T>(static_cast<T *>(std::malloc(bytes)));
 }
 
+// The bytes an array of `bytes` takes: a mapping rounds it up to whole pages.
+std::size_t allocated_bytes(std::size_t bytes) {
+    if (bytes >= huge_page_bytes) {
+        return round_up(bytes, static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
+    }
+    return bytes;
+}
+
 // The six numbers and three FFT work arrays of one computation, allocated in this
 // order before any is tested, and released together.
 struct workspace {
+    static constexpr int numbers = 6;
+    static constexpr int work_arrays = 3;
+    static std::size_t number_bytes(int n) { return mp_number_size(n); }
+    static std::size_t work_bytes(int nfft) {
+        return (static_cast<std::size_t>(nfft) + 2) * sizeof(double);
+    }
+    static std::size_t total_bytes(int n, int nfft) {
+        return numbers * allocated_bytes(number_bytes(n)) +
+               work_arrays * allocated_bytes(work_bytes(nfft));
+    }
+
     array_ptr<mp_number> a, b, c, e, tmp1, tmp2;
     array_ptr<double> work1, work2, work3;
 
     workspace(int n, int nfft) {
-        const std::size_t number_bytes = mp_number_size(n);
-        const std::size_t work_bytes = (static_cast<std::size_t>(nfft) + 2) * sizeof(double);
+        const std::size_t number_bytes = workspace::number_bytes(n);
+        const std::size_t work_bytes = workspace::work_bytes(nfft);
         a = allocate<mp_number>(number_bytes);
         b = allocate<mp_number>(number_bytes);
         c = allocate<mp_number>(number_bytes);
@@ -726,4 +745,23 @@ extern "C" int pi_smallest_verified_digits(void) {
         ++digits;
     }
     return digits;
+}
+
+// Every radix a computation may run at is checked: the largest gives the most digits.
+extern "C" int pi_largest_verified_digits(void) {
+    constexpr int largest_log10_radix = 4;
+    int log2_nfft = 1;
+    while (reach_of(largest_log10_radix, log2_nfft + 1).unchecked == 0) {
+        ++log2_nfft;
+    }
+    // The most digits whose quarter, rounded down, is at most 2^log2_nfft.
+    return (4 << log2_nfft) + 3;
+}
+
+extern "C" size_t pi_working_memory_bytes(int digits) {
+    if (digits <= 0) {
+        return 0;
+    }
+    const int nfft = 1 << log2_nfft_for(digits);
+    return workspace::total_bytes(nfft + 2, nfft);
 }

@@ -3,6 +3,7 @@
 #ifndef TESSARY_PI_BENCHMARK_H
 #define TESSARY_PI_BENCHMARK_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -102,6 +103,14 @@ int pi_value_decimals(const struct mp_number *pi, int n, int log10_radix, char *
 /* The fewest digits a computation may ask for and have any of them verified: the reference
  * leaves the last places of every computation unchecked, which is all of a smaller one. */
 int pi_smallest_verified_digits(void);
+
+/* The most digits a computation may ask for and have all of them verified (but the last
+ * places): past it the reference checks only the first part of the digits. */
+int pi_largest_verified_digits(void);
+
+/* The bytes of working memory one computation of `digits` digits holds while it runs: its
+ * numbers and transform work arrays, as it allocates them. 0 for digits <= 0. */
+size_t pi_working_memory_bytes(int digits);
 
 #ifdef __cplusplus
 }

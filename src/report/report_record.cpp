@@ -26,6 +26,17 @@ int fewest_verified(const std::vector<computation_record> &runs) {
     return fewest == INT_MAX ? 0 : fewest;
 }
 
+// The most digits that a successful run computed past the reference's reach.
+int most_unchecked(const std::vector<computation_record> &runs) {
+    int most = 0;
+    for (const computation_record &run : runs) {
+        if (succeeded(run)) {
+            most = std::max(most, run.check.unchecked_digits);
+        }
+    }
+    return most;
+}
+
 time_spread processor_time_spread(const std::vector<computation_record> &runs) {
     std::vector<double> times;
     for (const computation_record &run : runs) {
@@ -53,6 +64,7 @@ report_summary summary_of(const report_record &record) {
     const thread_outcome &single = record.single;
     report_summary summary;
     summary.verified_digits = fewest_verified(single.runs);
+    summary.unchecked_digits = most_unchecked(single.runs);
     summary.verifiable = record.request.digits >= pi_smallest_verified_digits();
     summary.wall_seconds = single.wall_seconds;
     summary.spread = processor_time_spread(single.runs);

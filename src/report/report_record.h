@@ -74,7 +74,8 @@ struct report_summary {
     double score = 0;
     double time_seconds = 0; // processor time over the successful runs
     double wall_seconds = 0;
-    time_spread spread; // of the successful runs' processor times
+    time_spread spread;       // of the successful runs' processor times
+    int unchecked_digits = 0; // the most any successful run computed past the reference's reach
 };
 
 // T copies at once, one per thread, each timed on the wall clock.

@@ -30,7 +30,23 @@ std::string verified_text(const pi_check &check) {
     if (check.verified_digits == 0) {
         return "too few digits to verify";
     }
+    if (check.unchecked_digits > 0) {
+        return grouped(check.verified_digits) + " verified, " + grouped(check.unchecked_digits) +
+               " not checked";
+    }
     return grouped(check.verified_digits) + " verified";
+}
+
+// How far the computation was verified, and what lies past the reference's reach.
+std::string verified_row(const report_summary &summary) {
+    if (!summary.verifiable) {
+        return "none: too few digits to verify";
+    }
+    if (summary.unchecked_digits > 0) {
+        return "to digit " + grouped(summary.verified_digits) + "; the remaining " +
+               counted(summary.unchecked_digits, "digit is", "digits are") + " not checked";
+    }
+    return counted(summary.verified_digits, "digit", "digits");
 }
 
 std::string single_core_summary(const report_record &record) {
@@ -38,9 +54,7 @@ std::string single_core_summary(const report_record &record) {
     std::string text;
     if (record.request.runs == 1) {
         text += row("Digits:", grouped(summary.digits));
-        text += row("Verified:", summary.verifiable
-                                     ? counted(summary.verified_digits, "digit", "digits")
-                                     : "none: too few digits to verify");
+        text += row("Verified:", verified_row(summary));
     }
     text += row("Score:", score_text(summary.score));
     text += row("Processor time:", seconds_text(summary.time_seconds));
@@ -97,7 +111,7 @@ std::string conditions_rows(const run_conditions &conditions) {
 }
 
 // The conditions the measurement started in, with a warning when the machine was busy; the
-// date; the comparison with earlier results.
+// date; the comparison with earlier results and the save.
 std::string circumstances(const report_record &record) {
     std::string text;
     if (record.conditions) {
@@ -114,6 +128,9 @@ std::string circumstances(const report_record &record) {
     }
     if (!record.comparison.empty()) {
         text += row("Compared:", record.comparison);
+    }
+    if (record.saved && record.saved->saved) {
+        text += row("Saved:", "as result " + std::to_string(record.saved->id));
     }
     return text;
 }

@@ -79,7 +79,9 @@ extern "C" int results_compare(const results_row *result, const results_row *his
         return 0;
     }
     *comparison = results_comparison{};
-    if (result == nullptr || result->success == 0 || (history == nullptr && count != 0)) {
+    // A result without a score (a stress run) compares with nothing.
+    if (result == nullptr || result->success == 0 || !(result->score > 0) ||
+        (history == nullptr && count != 0)) {
         return 0;
     }
     std::vector<double> scores;

@@ -36,7 +36,8 @@ typedef struct results_row {
     char simd_path[16];      /* the kernels that ran: "baseline", "avx2" or "avx512" */
     system_info machine;     /* the machine it ran on */
     int64_t digits;          /* request: digits per computation */
-    int32_t runs;            /* request: 5 for the benchmark, 1 for one computation */
+    int32_t runs;            /* request: 5 for the benchmark, 1 for one computation, 0 for a
+                                stress run (until its time was up) */
     int32_t threads;         /* request: threads */
     int32_t success;         /* 1 when the result was verified */
     char error_message[256]; /* empty on success */
@@ -85,8 +86,8 @@ typedef struct results_comparison {
     char text[160];      /* "Score 507: 2.4 % above your median of 12 results (best 523)" */
 } results_comparison;
 
-/* Compares `result` (a successful one; others compare with nothing) with the comparable rows
- * of `history`, which may include `result` itself. Returns the count. */
+/* Compares `result` (a successful one with a score; others compare with nothing) with the
+ * comparable rows of `history`, which may include `result` itself. Returns the count. */
 int results_compare(const results_row *result, const results_row *history, size_t count,
                     results_comparison *comparison);
 
