@@ -9,7 +9,7 @@
 // timings, its progress bar and --minutes; tests put fakes in their place.
 struct cli_engine {
     pi_driver driver = pi_calculate_checked;
-    pi_value_calculator value = pi_calculate_value;
+    pi_value_calculator value = pi_calculate_checked_value;
     clock_function clock = wall_clock::now;
 };
 

@@ -12,6 +12,7 @@ struct cli_options {
     int threads = 1;     // --threads, with `all` resolved; stress defaults to every processor
     double minutes = 10; // --minutes, the stress budget
     bool json = false;
+    bool print_unverified = false; // --print-unverified: past the reference's reach too
 };
 
 // The options, or a one-line reason (without the program's name) why the command line
