@@ -61,6 +61,6 @@ for n in $sizes; do
     ps=$(median "$work/pi" 1) pk=$(median "$work/pi" 2)
     awk -v n="$n" -v ts="$ts" -v tk="$tk" -v ps="$ps" -v pk="$pk" 'BEGIN {
         printf "%10d  %10.2f / %9.1f  %10.2f / %9.1f  %6.2f / %5.2f\n",
-               n, ts, tk / 1024, ps, pk / 1024, ps > 0 ? ts / ps : 0, tk / pk }'
+               n, ts, tk / 1024, ps, pk / 1024, (ps > 0 ? ts / ps : 0), tk / pk }'
 done
 echo "print_peer: load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
