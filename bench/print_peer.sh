@@ -44,7 +44,7 @@ median() { # column $2 of file $1
 }
 
 echo "print_peer: $rounds rounds; load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf "%10s  %22s  %22s  %14s\n" "N" "tessary s / MB" "pi s / MB" "ratio s / MB"
+printf "%10s  %22s  %22s  %14s\n" "N" "tessary s / MiB" "pi s / MiB" "ratio s / MiB"
 for n in $sizes; do
     rm -f "$work/tessary" "$work/pi"
     round=0
