@@ -117,7 +117,7 @@ inline void fake_driver(int digits, pi_result *result, pi_progress_callback call
 
 // A pi_value_calculator playing fake_script; its verified computations are the engine's.
 inline void fake_value(int digits, pi_result *result, pi_progress_callback callback,
-                       void *user_data, pi_value_hook hook, void *hook_data) {
+                       void *user_data, pi_check *check, pi_value_hook hook, void *hook_data) {
     const fake_computation plan = next_fake_computation();
     *result = pi_result{};
     switch (plan.kind) {
@@ -133,7 +133,7 @@ inline void fake_value(int digits, pi_result *result, pi_progress_callback callb
                             "arithmetic error");
         return;
     case fake_kind::verified:
-        pi_calculate_value(digits, result, callback, user_data, hook, hook_data);
+        pi_calculate_checked_value(digits, result, callback, user_data, check, hook, hook_data);
         return;
     }
 }

@@ -2,15 +2,12 @@
 // clock: the benchmark, several threads, stress runs, printed digits, failures, lost output,
 // Ctrl-C and memory running out.
 
-#include "arithmetic/pi_fftcs.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
 #include "cli/measure.h"
 #include "cli/options.h"
-#include "cli/print_digits.h"
 #include "cli/stress.h"
 #include "cli/stress_text.h"
-#include "mpfr_pi.h"
 #include "report/json_report.h"
 #include "report/text_report.h"
 #include "tessary_cli_fakes.h"
@@ -805,7 +802,7 @@ TEST(App, EveryAllocationFailureEndsWithTheMessage) {
             SCOPED_TRACE(countdown);
             child_run run;
             run.arguments = arguments;
-            run.engine = {engine_then_one_second, pi_calculate_value, fake_now};
+            run.engine = {engine_then_one_second, pi_calculate_checked_value, fake_now};
             run.allocation_countdown = countdown;
             const child_outcome o = run_in_child(run);
             if (o.status == untouched) {
@@ -825,57 +822,6 @@ TEST(App, EveryAllocationFailureEndsWithTheMessage) {
             }
         }
         EXPECT_GT(countdown, 0);
-    }
-}
-
-// ---- --print's doubt rule ----
-
-std::string planted_first_value;
-int value_calls = 0;
-
-// The first computation gives planted_first_value, a later one pi's true digits.
-void planted_value(int digits, pi_result *result, pi_progress_callback, void *, pi_value_hook hook,
-                   void *hook_data) {
-    const std::string text =
-        ++value_calls == 1 ? planted_first_value : "3." + mpfr_pi_digits(digits).substr(1);
-    const int n = 1 + (digits + 3) / 4;
-    std::vector<std::int64_t> storage(static_cast<std::size_t>(n) / 4 + 2);
-    auto *value = reinterpret_cast<mp_number *>(storage.data());
-    mp_sscanf(n, 4, text.c_str(), value);
-    *result = pi_result{1, 4 * (n - 1), 1, 1, ""};
-    hook(value, n, 4, hook_data);
-}
-
-// A tail of nines after the last printed digit may carry into it, a tail of zeros may
-// borrow from it: either asks for more digits; any other tail does not.
-TEST(PrintDigits, ATailOfNinesOrZerosAtTheLastDigitAsksForMore) {
-    const std::string pi = mpfr_pi_digits(3000);
-    // Decimals 1 ... 1000 are printed and 1,048 computed: a place where the true digit can
-    // be lowered and raised.
-    int decimals = 1000;
-    while (pi[decimals] == '0' || pi[decimals] == '9') {
-        decimals += 4;
-    }
-    const std::string printed = "3." + pi.substr(1, decimals);
-    const std::string head = "3." + pi.substr(1, decimals - 1);
-    struct planted {
-        const char *name;
-        std::string first_value;
-        int calls;
-    };
-    const planted cases[] = {
-        {"nines", head + char(pi[decimals] - 1) + std::string(48, '9'), 2},
-        {"zeros", head + char(pi[decimals] + 1) + std::string(48, '0'), 2},
-        {"true digits", "3." + pi.substr(1, decimals + 48), 1},
-    };
-    for (const planted &c : cases) {
-        SCOPED_TRACE(c.name);
-        planted_first_value = c.first_value;
-        value_calls = 0;
-        const printed_digits result = compute_printed_digits(decimals, planted_value, nullptr);
-        EXPECT_EQ(result.error_message, "");
-        EXPECT_EQ(result.text, printed);
-        EXPECT_EQ(value_calls, c.calls);
     }
 }
 

@@ -181,6 +181,8 @@ TEST(TessaryCli, RejectsBadArgumentsWithOneLineAndStatusTwo) {
         "--print",
         "--digits 10 --print --json",
         "--digits 10 --print --threads 2",
+        "--digits 33555457 --print",
+        "--digits 10 --print-unverified --json",
         "extra",
         "-- --json",
     };

@@ -11,6 +11,7 @@
 #include "cli/stress_text.h"
 #include "probe/system_info.h"
 #include "report/json_report.h"
+#include "report/number_style.h"
 #include "report/text_report.h"
 
 #include <chrono>
@@ -41,18 +42,26 @@ int online_processors() {
 
 int print_mode(const cli_options &options, const cli_engine &engine, console &out) {
     progress_bar bar(out, engine.clock);
-    // Nothing is measured but the digits, which are printed whole or not at all.
+    // Nothing is measured but the digits, which are written only once they are certain.
     const interrupt_handler on_ctrl_c([&out] {
         out.clear_interrupted_line();
         _exit(exit_interrupted);
     });
-    const printed_digits pi = compute_printed_digits(options.digits, engine.value, &bar);
-    if (!pi.error_message.empty()) {
-        out.error(pi.error_message);
+    print_request request;
+    request.decimals = options.digits;
+    request.allow_unverified = options.print_unverified;
+    request.calculate = engine.value;
+    request.progress = &bar;
+    request.write = [&out](std::string_view text) { out.print(text); };
+    const print_outcome printed = print_digits(request);
+    if (!printed.error_message.empty()) {
+        out.error(printed.error_message);
         return out.close(exit_failed);
     }
-    out.print(pi.text);
-    out.print("\n");
+    if (printed.verified_digits < options.digits) {
+        out.error("decimals past " + grouped(printed.verified_digits) +
+                  " are not checked: they are the computation's own, beyond the reference");
+    }
     return out.close(exit_success);
 }
 

@@ -11,7 +11,7 @@
 // by; tests put fakes in their place.
 struct cli_engine {
     pi_driver driver = pi_calculate_checked;
-    pi_value_calculator value = pi_calculate_value;
+    pi_value_calculator value = pi_calculate_checked_value;
     clock_function clock = wall_clock::now;
     machine_memory (*memory)() = read_machine_memory;
 };

@@ -16,6 +16,7 @@ namespace {
 enum option_key : int {
     key_digits = 256,
     key_print,
+    key_print_unverified,
     key_json,
     key_threads,
     key_stress,
@@ -32,6 +33,7 @@ enum option_key : int {
 constexpr option long_options[] = {
     {"digits", required_argument, nullptr, key_digits},
     {"print", no_argument, nullptr, key_print},
+    {"print-unverified", no_argument, nullptr, key_print_unverified},
     {"json", no_argument, nullptr, key_json},
     {"threads", required_argument, nullptr, key_threads},
     {"stress", no_argument, nullptr, key_stress},
@@ -272,15 +274,23 @@ struct option_parser {
         if (seen[key_history] || seen[key_delete]) {
             return choose_results_mode();
         }
-        if (seen[key_print]) {
+        if (seen[key_print] || seen[key_print_unverified]) {
+            const std::string print =
+                std::string("--") + option_name(seen[key_print] ? key_print : key_print_unverified);
             if (!seen[key_digits]) {
-                return fail("--print needs --digits N");
+                return fail(print + " needs --digits N");
             }
             for (const int other : {key_json, key_threads, key_stress, key_memory}) {
                 if (seen[other]) {
-                    return fail(std::string("--print and --") + option_name(other) +
-                                " cannot be combined");
+                    return fail(print + " and --" + option_name(other) + " cannot be combined");
                 }
+            }
+            // Digits that the reference cannot verify are printed only when asked for by name.
+            options.print_unverified = seen[key_print_unverified];
+            const int verifiable = pi_reference_decimals();
+            if (!options.print_unverified && options.digits > verifiable) {
+                return fail("--print verifies at most " + grouped(verifiable) +
+                            " decimals; --print-unverified prints more, unchecked past that");
             }
             options.mode = cli_mode::print;
             return true;
@@ -347,7 +357,10 @@ Options:
   --digits N     compute pi once instead, for N digits (1 to 268,435,456); N may be
                  a size of the ladder 16K 32K 64K 128K 256K 512K 1M 2M 4M 8M 16M 32M
                  (K = 1,024, M = 1,048,576: 32M is 33,554,432) or any K or M count
-  --print        with --digits: write exactly N correct decimals of pi instead
+  --print        with --digits: write exactly N correct decimals of pi instead,
+                 every one verified (N at most 33,555,456)
+  --print-unverified
+                 the same for any N; decimals past 33,555,456 are not checked
   --threads T    also run T at once, for the multi-core score (1 to 1,024, or 'all')
   --json         print the report as one JSON object (schema 1)
   --stress       repeat verified computations until the time is up or one fails

@@ -13,8 +13,9 @@ struct cli_options {
     double minutes = 10;    // --minutes, the stress budget
     int memory_percent = 0; // --memory: stress sized to this share of the memory; 0 when not given
     bool json = false;
-    bool save = true;        // false with --no-save
-    long long delete_id = 0; // --delete ID
+    bool save = true;              // false with --no-save
+    long long delete_id = 0;       // --delete ID
+    bool print_unverified = false; // --print-unverified: past the reference's reach too
 };
 
 // The options, or a one-line reason (without the program's name) why the command line

@@ -730,12 +730,44 @@ extern "C" const char *pi_get_version(void) {
 
 extern "C" void pi_cleanup(void) {}
 
-extern "C" int pi_value_decimals(const mp_number *pi, int n, int log10_radix, char *text) {
-    mp_sprintf(n, log10_radix, pi, text);
-    // "3.14159...e0": the digits end where the exponent begins.
-    const std::size_t exponent = std::string_view(text).find('e');
-    text[exponent] = '\0';
-    return static_cast<int>(exponent) - 2;
+extern "C" void pi_calculate_checked_value(int digits, pi_result *result,
+                                           pi_progress_callback callback, void *user_data,
+                                           pi_check *check, pi_value_hook hook, void *hook_data) {
+    compute_pi(digits, result, callback, user_data, hook, hook_data, check);
+}
+
+extern "C" void pi_value_decimal_range(const mp_number *pi, int log10_radix, int first, int count,
+                                       char *text) {
+    int j = 1 + (first - 1) / log10_radix;
+    int place = (first - 1) % log10_radix;
+    for (int written = 0; written < count; ++j, place = 0) {
+        std::array<char, 4> decimals{};
+        int value = pi->digit[j];
+        for (int i = log10_radix - 1; i >= 0; --i) {
+            decimals[static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+        for (; place < log10_radix && written < count; ++place) {
+            text[written++] = decimals[static_cast<std::size_t>(place)];
+        }
+    }
+}
+
+// Sizes past the reference's reach are checked in all of its blocks.
+extern "C" int pi_reference_decimals(void) {
+    return ref::covered_decimals;
+}
+
+// The sizes in turn, each in the radix a correct machine chooses at least. A request of
+// 4 << k digits gets the FFT length 2^k.
+extern "C" int pi_digits_verifying(int decimals) {
+    constexpr int largest_log2_nfft = 28;
+    for (int log2_nfft = 1; log2_nfft <= largest_log2_nfft; ++log2_nfft) {
+        if (reach_of(pi_least_log10_radix(log2_nfft), log2_nfft).tail.verified >= decimals) {
+            return 4 << log2_nfft;
+        }
+    }
+    return 0;
 }
 
 // A correct machine computes sizes this small in radix 10^4.

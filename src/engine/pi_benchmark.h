@@ -96,9 +96,26 @@ void pi_calculate_5x8m_with(pi_result *result, pi_progress_callback callback, vo
 
 /* ---- For tessary-cli's printed digits and stress mode ---- */
 
-/* The value handed to a pi_value_hook as text, "3." and its decimals, NUL-terminated, in
- * `text` of at least n * log10_radix + 16 bytes. Returns the number of decimals. */
-int pi_value_decimals(const struct mp_number *pi, int n, int log10_radix, char *text);
+/* pi_calculate_checked that also hands the value of pi to `hook` (may be null), called once
+ * `result` and `check` (may be null) are filled. */
+void pi_calculate_checked_value(int digits, pi_result *result, pi_progress_callback callback,
+                                void *user_data, pi_check *check, pi_value_hook hook,
+                                void *hook_data);
+
+/* Decimals first ... first + count - 1 (the first after "3." is 1, the last at most
+ * (n - 1) * log10_radix) of a value that a pi_value_hook received from a computation that
+ * succeeded, as characters in `text`, without a terminator. */
+void pi_value_decimal_range(const struct mp_number *pi, int log10_radix, int first, int count,
+                            char *text);
+
+/* The most leading decimals that the check of any computation verifies: the reference's
+ * reach. */
+int pi_reference_decimals(void);
+
+/* The digits to ask for so that the computation is the smallest whose check, on a correct
+ * machine, verifies at least its first `decimals` decimals; 0 when decimals exceeds
+ * pi_reference_decimals(). */
+int pi_digits_verifying(int decimals);
 
 /* The fewest digits a computation may ask for and have any of them verified: the reference
  * leaves the last places of every computation unchecked, which is all of a smaller one. */
