@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -57,9 +56,7 @@ std::string single_core_summary(const report_record &record) {
 
 // "1.93": the load average as the kernel writes it.
 std::string load_text(double load) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", load);
-    return text;
+    return decimal_text(load, 2);
 }
 
 // The one line that says why the scaling may be low, with the load when it was known.
