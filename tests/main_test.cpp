@@ -2,6 +2,7 @@
 // painting and hit test.
 #include "main_test_doubles.h"
 #include "window/main.h"
+#include "window/window_results.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,36 @@ extern "C" const char *__asan_default_options() {
 }
 
 namespace {
+
+// Benchmarks the tests finish are saved: into a store in a directory of this process's own,
+// never the user's, set before any test runs and removed at exit.
+struct private_data_home {
+    std::filesystem::path directory;
+    private_data_home() {
+        g_autofree char *made = g_dir_make_tmp("tessary-data-XXXXXX", nullptr);
+        directory = made ? made : "";
+        g_setenv("XDG_DATA_HOME", made ? made : "/nonexistent/tessary-test", TRUE);
+    }
+    ~private_data_home() {
+        if (!directory.empty()) {
+            std::filesystem::remove_all(directory);
+        }
+    }
+};
+const private_data_home data_home;
+
+// Waits for the saves of the benchmarks that a test finished.
+bool saves_ended() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (window_saves_running() > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
 
 // One registered application per process: registering runs its startup, which
 // initialises GTK, and windows can only be added after that.
@@ -178,6 +209,7 @@ class MainWindow : public ::testing::Test {
     void TearDown() override {
         fake_engine::release(); // a run that a failed test left held
         run_until([] { return fake_engine::finished() == fake_engine::started(); });
+        EXPECT_TRUE(saves_ended());
         if (window_) {
             gtk_widget_destroy(window_);
         }
@@ -561,21 +593,29 @@ TEST_F(MainWindow, MenuButtonOpensAboutDialog) {
               button_x + allocation.x + allocation.width);
     EXPECT_EQ(menu_y, button_y + allocation.y + allocation.height);
 
+    // Details, History, a separator, About; Details waits for a benchmark.
     const std::vector<GtkWidget *> items = children(menu);
-    ASSERT_EQ(items.size(), 1u);
-    ASSERT_TRUE(GTK_IS_MENU_ITEM(items[0]));
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items[0])), "About");
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(items[2]));
+    std::vector<std::string> labels;
+    for (GtkWidget *item : {items[0], items[1], items[3]}) {
+        labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(item)));
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"Details", "History", "About"}));
+    EXPECT_FALSE(gtk_widget_is_sensitive(items[0]));
+    EXPECT_TRUE(gtk_widget_is_sensitive(items[1]));
+    GtkWidget *about = items[3];
     // Shown, not an empty sliver: the item is on screen and the menu holds it.
-    EXPECT_TRUE(gtk_widget_get_mapped(items[0]));
-    EXPECT_GE(gtk_widget_get_allocated_height(items[0]), 20);
+    EXPECT_TRUE(gtk_widget_get_mapped(about));
+    EXPECT_GE(gtk_widget_get_allocated_height(about), 20);
     EXPECT_GE(gtk_widget_get_allocated_height(gtk_widget_get_toplevel(menu)),
-              gtk_widget_get_allocated_height(items[0]));
+              gtk_widget_get_allocated_height(about));
 
     GtkWidget *menu_alive = menu;
     g_object_add_weak_pointer(G_OBJECT(menu), reinterpret_cast<gpointer *>(&menu_alive));
     about_seen seen;
     const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
-    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), items[0], TRUE);
+    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), about, TRUE);
     if (!seen.shown) {
         g_source_remove(poll);
     }
@@ -752,7 +792,7 @@ struct pixel {
 // a progress report: a benchmark of five runs posts five more of that size.
 constexpr std::size_t cell_size = sizeof(app_state *);
 constexpr std::size_t record_size = sizeof(progress_update);
-constexpr std::size_t outcome_size = sizeof(benchmark_outcome);
+constexpr std::size_t outcome_size = sizeof(worker_outcome);
 static_assert(cell_size != record_size && sizeof(run_update) == record_size);
 constexpr int runs_started = pi_benchmark_runs;
 
@@ -821,10 +861,16 @@ class StartButton : public ::testing::Test {
         gtk_label_set_markup(GTK_LABEL(state_.score_label), dashes_markup);
         state_.time_label = GTK_WIDGET(g_object_ref_sink(gtk_label_new("--")));
         state_.header_bar = GTK_WIDGET(g_object_ref_sink(gtk_header_bar_new()));
+        state_.results = window_results_new();
+        watch_widget(state_.header_bar, &state_.results->header_bar);
     }
     void TearDown() override {
         fake_engine::release();
         EXPECT_TRUE(run_until([&] { return runs_ended(state_); })) << "a run did not end";
+        EXPECT_TRUE(saves_ended());
+        if (state_.results->details) {
+            gtk_widget_destroy(state_.results->details);
+        }
         if (state_.failure_dialog) {
             gtk_widget_destroy(state_.failure_dialog);
         }
@@ -832,6 +878,7 @@ class StartButton : public ::testing::Test {
         g_object_unref(state_.score_label);
         g_object_unref(state_.time_label);
         g_object_unref(state_.header_bar);
+        window_results_free(state_.results);
         cairo_surface_destroy(surface_);
         gtk_widget_destroy(window_);
     }
@@ -1784,7 +1831,13 @@ TEST_F(MainWindow, TabAndSpaceOpenTheMenu) {
     EXPECT_TRUE(run_until([] { return visible_menu() == nullptr; }));
 }
 
-// F10 opens the menu with About selected, and Enter opens the dialog.
+std::string selected_label(GtkWidget *menu) {
+    GtkWidget *selected = gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu));
+    return selected ? gtk_menu_item_get_label(GTK_MENU_ITEM(selected)) : "";
+}
+
+// F10 opens the menu with its first usable item selected (History, before any benchmark);
+// Down goes on to About, and Enter opens the dialog.
 TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
     focus(window_, area_);
     type_key(window_, GDK_KEY_F10);
@@ -1793,9 +1846,9 @@ TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
         menu = visible_menu();
         return menu && gtk_widget_get_mapped(menu);
     }));
-    GtkWidget *selected = gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu));
-    ASSERT_NE(selected, nullptr);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(selected)), "About");
+    EXPECT_EQ(selected_label(menu), "History");
+    type_key(gtk_widget_get_toplevel(menu), GDK_KEY_Down);
+    ASSERT_TRUE(run_until([&] { return selected_label(menu) == "About"; }));
 
     about_seen seen;
     const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
@@ -2018,7 +2071,7 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     EXPECT_EQ(runs,
               (strings{"Run 1 of 5", "Run 2 of 5", "Run 3 of 5", "Run 4 of 5", "Run 5 of 5"}));
 
-    const benchmark_outcome *outcome = state->outcome;
+    const worker_outcome *outcome = state->outcome;
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->state, state);
     EXPECT_EQ(outcome->runs_done, 5);
@@ -2180,7 +2233,7 @@ TEST_F(MainWindow, AboutReadsWellInLightAndDarkThemes) {
             menu = visible_menu();
             return menu && gtk_widget_get_mapped(menu);
         }));
-        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), children(menu)[0], TRUE);
+        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), children(menu).back(), TRUE);
         if (!seen.done) {
             g_source_remove(poll);
         }

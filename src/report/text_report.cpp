@@ -11,13 +11,6 @@ namespace {
 // Below this the multi-core part is likely to have shared the processors with other work.
 constexpr double low_scaling_efficiency = 0.8;
 
-// A caption and its value, the values in one column.
-std::string row(const char *caption, const std::string &value) {
-    std::string line = caption;
-    line.resize(std::max<std::size_t>(line.size(), 18), ' ');
-    return line + value + "\n";
-}
-
 // Scores are whole numbers.
 std::string score_text(double score) {
     return grouped(std::llround(score));
@@ -36,17 +29,17 @@ std::string single_core_summary(const report_record &record) {
     const report_summary &summary = record.summary;
     std::string text;
     if (record.request.runs == 1) {
-        text += row("Digits:", grouped(summary.digits));
-        text += row("Verified:", summary.verifiable
+        text += text_row("Digits:", grouped(summary.digits));
+        text += text_row("Verified:", summary.verifiable
                                      ? counted(summary.verified_digits, "digit", "digits")
                                      : "none: too few digits to verify");
     }
-    text += row("Score:", score_text(summary.score));
-    text += row("Processor time:", seconds_text(summary.time_seconds));
-    text += row("Wall time:", seconds_text(summary.wall_seconds));
+    text += text_row("Score:", score_text(summary.score));
+    text += text_row("Processor time:", seconds_text(summary.time_seconds));
+    text += text_row("Wall time:", seconds_text(summary.wall_seconds));
     if (record.request.runs > 1) {
         const time_spread &spread = summary.spread;
-        text += row("Spread:", seconds_value(spread.min_seconds) + " / " +
+        text += text_row("Spread:", seconds_value(spread.min_seconds) + " / " +
                                    seconds_value(spread.median_seconds) + " / " +
                                    seconds_value(spread.max_seconds) + " sec min / median / max (" +
                                    percent_text(spread.relative) + ")");
@@ -69,7 +62,7 @@ std::string scaling_hint(const report_record &record) {
     if (record.conditions && record.conditions->load_average >= 0) {
         hint += " (load " + load_text(record.conditions->load_average) + " at the start)";
     }
-    return row("Note:", hint);
+    return text_row("Note:", hint);
 }
 
 // A row for each of the conditions the probe could tell.
@@ -82,13 +75,13 @@ std::string conditions_rows(const run_conditions &conditions) {
             load += ", " + counted(conditions.runnable, "other process", "other processes") +
                     " runnable";
         }
-        text += row("Load:", load);
+        text += text_row("Load:", load);
     }
     if (conditions.huge_pages[0] != '\0') {
-        text += row("Huge pages:", conditions.huge_pages);
+        text += text_row("Huge pages:", conditions.huge_pages);
     }
     if (conditions.governor[0] != '\0') {
-        text += row("Governor:", conditions.governor);
+        text += text_row("Governor:", conditions.governor);
     }
     return text;
 }
@@ -107,10 +100,10 @@ std::string circumstances(const report_record &record) {
         }
     }
     if (!record.started_at.empty()) {
-        text += row("Started:", record.started_at);
+        text += text_row("Started:", record.started_at);
     }
     if (!record.comparison.empty()) {
-        text += row("Compared:", record.comparison);
+        text += text_row("Compared:", record.comparison);
     }
     return text;
 }
@@ -118,18 +111,24 @@ std::string circumstances(const report_record &record) {
 std::string multi_core_summary(const report_record &record) {
     const multi_core_part &multi = *record.multi_core;
     const std::string reference = score_text(multi.reference_wall_score);
-    return row("Multi-core score:", score_text(multi.score) + " (" +
+    return text_row("Multi-core score:", score_text(multi.score) + " (" +
                                         counted(record.request.threads, "thread", "threads") +
                                         ")") +
-           row("Multi-core wall:", seconds_text(multi.wall_seconds)) +
-           row("Scaling:", percent_text(multi.scaling_efficiency) + " of " +
+           text_row("Multi-core wall:", seconds_text(multi.wall_seconds)) +
+           text_row("Scaling:", percent_text(multi.scaling_efficiency) + " of " +
                                std::to_string(record.request.threads) + " x " + reference) +
-           row("Clocks:",
+           text_row("Clocks:",
                "Score on processor time; multi-core and " + reference + " on the wall clock") +
            scaling_hint(record);
 }
 
 } // namespace
+
+std::string text_row(const char *caption, const std::string &value) {
+    std::string line = caption;
+    line.resize(std::max<std::size_t>(line.size(), 18), ' ');
+    return line + value + "\n";
+}
 
 std::string text_report_head(const report_record &record) {
     if (record.request.runs == 1) {
@@ -137,9 +136,9 @@ std::string text_report_head(const report_record &record) {
     }
     std::string text;
     for (const system_row &machine_row : system_rows(record.machine, grouped)) {
-        text += row(machine_row.caption, machine_row.value);
+        text += text_row(machine_row.caption, machine_row.value);
     }
-    return text + row("Kernels:", record.versions.kernels) + "\n";
+    return text + text_row("Kernels:", record.versions.kernels) + "\n";
 }
 
 bool text_shows_line(const report_request &request, const computation_record &computation) {
