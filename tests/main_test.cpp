@@ -2352,6 +2352,18 @@ TEST_F(StartButton, NumbersFollowTheLocale) {
     run_benchmark(succeeding(1234567, 25.645));
     EXPECT_EQ(label_text(state_.score_label), "1.234.567");
     EXPECT_EQ(time_text(), "25,645 sec");
+    // Details too; what Copy and Save… give stays tessary-cli's.
+    ASSERT_TRUE(saves_ended());
+    const report_record &record = *state_.results->last;
+    const std::vector<std::string> shown = lines_of(details_text(record));
+    for (const std::string wanted :
+         {"Score:            1.234.567", "Processor time:   25,645 sec",
+          "Run 1: 25,645 sec processor, < 0,001 sec wall, score 1.234.567, too few digits to "
+          "verify"}) {
+        EXPECT_NE(std::find(shown.begin(), shown.end(), wanted), shown.end()) << wanted;
+    }
+    EXPECT_NE(text_report(record).find("Score:            1,234,567\n"), std::string::npos);
+    EXPECT_NE(json_report(record).find("\"time_seconds\":25.645"), std::string::npos);
 
     app_state panel_state{};
     GtkWidget *results = GTK_WIDGET(g_object_ref_sink(build_results_panel(&panel_state)));
@@ -2657,6 +2669,11 @@ TEST_F(WindowResults, DetailsShowsCopiesAndSavesTheLastBenchmark) {
     ASSERT_NE(copied, nullptr);
     EXPECT_EQ(copied, text_report(record));
     EXPECT_NE(std::string(copied).find(run_line(3, true)), std::string::npos) << copied;
+    screenshot(details, "details-light");
+    {
+        adwaita_variant dark(true);
+        screenshot(details, "details-dark");
+    }
 
     const std::filesystem::path saved = data_home.directory / "saved report.json";
     {

@@ -18,8 +18,9 @@ constexpr rgb multi_core_colour = {0.902, 0.380, 0.0};
 
 constexpr double left_margin = 64;
 constexpr double right_margin = 20;
-constexpr double top_margin = 36; // the legend
-constexpr double bottom_margin = 16;
+constexpr double top_margin = 36;    // the legend
+constexpr double bottom_margin = 28; // the dates
+constexpr double inner_margin = 16;  // the markers at the ends, and the latest one's ring
 constexpr double marker_radius = 4.5;
 constexpr double full_turn = 6.283185307179586;
 
@@ -40,8 +41,9 @@ struct plot_area {
     std::size_t count;
 
     double x(std::size_t index) const {
+        const double inner = width - 2 * inner_margin;
         return count == 1 ? left + width / 2
-                          : left + width * static_cast<double>(index) / (count - 1);
+                          : left + inner_margin + inner * static_cast<double>(index) / (count - 1);
     }
     double y(double score) const { return top + height * (1 - score / top_score); }
 };
@@ -138,6 +140,29 @@ void draw_series(cairo_t *cr, const plot_area &area, const std::vector<chart_poi
     }
 }
 
+// "2026-12-09", the local date of a UTC time.
+std::string local_day(const std::string &recorded_at) {
+    g_autoptr(GDateTime) utc = g_date_time_new_from_iso8601(recorded_at.c_str(), nullptr);
+    g_autoptr(GDateTime) local = utc ? g_date_time_to_local(utc) : nullptr;
+    g_autofree char *text = local ? g_date_time_format(local, "%Y-%m-%d") : nullptr;
+    return text ? text : "";
+}
+
+// The dates of the first and the last result under the axis.
+void draw_dates(cairo_t *cr, const plot_area &area, const std::vector<chart_point> &points,
+                const GdkRGBA &ink) {
+    set_ink(cr, ink, 0.8);
+    const double y = area.top + area.height + bottom_margin / 2 + 2;
+    const std::string first = local_day(points.front().recorded_at);
+    if (points.size() == 1) {
+        draw_text(cr, first, area.x(0) - 30, y, false);
+        return;
+    }
+    draw_text(cr, first, area.x(0) - inner_margin, y, false);
+    draw_text(cr, local_day(points.back().recorded_at), area.x(points.size() - 1) + inner_margin, y,
+              true);
+}
+
 // One legend entry: its marker, then its words; returns where the next one starts.
 double legend_entry(cairo_t *cr, double x, double y, const GdkRGBA &ink, const char *words,
                     bool square, bool filled, bool ringed, const rgb &colour) {
@@ -189,7 +214,8 @@ std::vector<chart_point> chart_points(const results_row *rows, std::size_t count
             continue;
         }
         points.push_back({row.id, row.score, row.multi_core_measured ? row.multi_core_score : 0,
-                          version == row.version && kernels == row.simd_path, false});
+                          version == row.version && kernels == row.simd_path, false,
+                          row.recorded_at});
     }
     if (!points.empty()) {
         points.back().latest = true;
@@ -217,6 +243,7 @@ void draw_history_chart(cairo_t *cr, int width, int height, const std::vector<ch
     cairo_save(cr);
     draw_legend(cr, points, ink);
     draw_axis(cr, area, ink);
+    draw_dates(cr, area, points, ink);
     draw_series(cr, area, points, true, ink);
     draw_series(cr, area, points, false, ink);
     cairo_restore(cr);

@@ -18,6 +18,7 @@ struct chart_point {
     double multi_core_score; // 0 when not measured
     bool comparable;         // measured by this version on these kernels
     bool latest;
+    std::string recorded_at; // UTC, ISO 8601
 };
 
 // A five-run benchmark, not a single computation.

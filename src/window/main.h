@@ -30,13 +30,13 @@ typedef struct app_state {
     pi_result result;         /* written by the benchmark worker */
     system_info sysinfo;      /* probed once while the window is built */
     /* What the window says about runs, on the main thread only. */
-    GtkWidget *header_bar;             /* its subtitle: how the run goes, then when it ended */
-    GtkWidget *failure_dialog;         /* the last failure's message while it is shown */
+    GtkWidget *header_bar;          /* its subtitle: how the run goes, then when it ended */
+    GtkWidget *failure_dialog;      /* the last failure's message while it is shown */
     struct worker_outcome *outcome; /* the last benchmark's runs; null during a run */
-    gint64 run_started_at;             /* monotonic time of START, in microseconds */
-    int32_t current_run;               /* 1 to pi_benchmark_runs while a benchmark runs */
-    guint clock_source;                /* the run's one-second clock; 0 when none */
-    struct window_results *results;    /* the last benchmark's report, its save, the dialogs */
+    gint64 run_started_at;          /* monotonic time of START, in microseconds */
+    int32_t current_run;            /* 1 to pi_benchmark_runs while a benchmark runs */
+    guint clock_source;             /* the run's one-second clock; 0 when none */
+    struct window_results *results; /* the last benchmark's report, its save, the dialogs */
 } app_state;
 
 /* What a window keeps of its benchmarks beyond the state record (see window_results.h);
