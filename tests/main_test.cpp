@@ -2364,6 +2364,12 @@ TEST_F(StartButton, NumbersFollowTheLocale) {
     }
     EXPECT_NE(text_report(record).find("Score:            1,234,567\n"), std::string::npos);
     EXPECT_NE(json_report(record).find("\"time_seconds\":25.645"), std::string::npos);
+    // The comparison with the earlier results is tessary-cli's words, in any locale.
+    run_benchmark(succeeding(1000000, 30));
+    ASSERT_TRUE(saves_ended());
+    const std::string &comparison = state_.results->last->comparison;
+    EXPECT_TRUE(matches(comparison, "Score 1000000: [0-9]+\\.[0-9] % (above|below) your .*"))
+        << comparison;
 
     app_state panel_state{};
     GtkWidget *results = GTK_WIDGET(g_object_ref_sink(build_results_panel(&panel_state)));

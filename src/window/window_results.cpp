@@ -2,6 +2,7 @@
 
 #include "results/report_history.h"
 #include "window/details_dialog.h"
+#include "window/history_dialog.h"
 
 #include <chrono>
 
@@ -70,6 +71,9 @@ void on_saved(GObject *, GAsyncResult *result, gpointer) {
     results.last = job->record;
     if (results.details) {
         update_details_dialog(results.details, *results.last);
+    }
+    if (results.history) {
+        reload_history_dialog(results.history);
     }
 }
 
