@@ -10,10 +10,12 @@ prefix=$2
 running_shot=$prefix-running.png
 result_shot=$prefix-result.png
 scratch=$(mktemp --suffix=.png)
+# The finished benchmark is saved: in a store of the test's own, never the user's.
+export XDG_DATA_HOME=$(mktemp -d)
 
 "$tessary" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; rm -f "$scratch"' EXIT
+trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; rm -rf "$scratch" "$XDG_DATA_HOME"' EXIT
 
 fail() {
     echo "e2e: $*" >&2

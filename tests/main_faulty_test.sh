@@ -8,10 +8,12 @@ probe=$1
 prefix=$2
 errors=$(mktemp)
 scratch=$(mktemp --suffix=.png)
+# The failed benchmark is saved: in a store of the test's own, never the user's.
+export XDG_DATA_HOME=$(mktemp -d)
 
 "$probe" 2>"$errors" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; rm -f "$errors" "$scratch"' EXIT
+trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; rm -rf "$errors" "$scratch" "$XDG_DATA_HOME"' EXIT
 
 fail() {
     echo "faulty: $*" >&2

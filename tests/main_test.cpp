@@ -1,7 +1,15 @@
 // The window as activate builds it, in a real X server, and the START button's
 // painting and hit test.
 #include "main_test_doubles.h"
+#include "report/json_read.h"
+#include "report/json_report.h"
+#include "report/text_report.h"
+#include "results/report_history.h"
+#include "window/details_dialog.h"
+#include "window/history_chart.h"
+#include "window/history_dialog.h"
 #include "window/main.h"
+#include "window/window_results.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +42,36 @@ extern "C" const char *__asan_default_options() {
 }
 
 namespace {
+
+// Benchmarks the tests finish are saved: into a store in a directory of this process's own,
+// never the user's, set before any test runs and removed at exit.
+struct private_data_home {
+    std::filesystem::path directory;
+    private_data_home() {
+        g_autofree char *made = g_dir_make_tmp("tessary-data-XXXXXX", nullptr);
+        directory = made ? made : "";
+        g_setenv("XDG_DATA_HOME", made ? made : "/nonexistent/tessary-test", TRUE);
+    }
+    ~private_data_home() {
+        if (!directory.empty()) {
+            std::filesystem::remove_all(directory);
+        }
+    }
+};
+const private_data_home data_home;
+
+// Waits for the saves of the benchmarks that a test finished.
+bool saves_ended() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (window_saves_running() > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
 
 // One registered application per process: registering runs its startup, which
 // initialises GTK, and windows can only be added after that.
@@ -178,6 +216,7 @@ class MainWindow : public ::testing::Test {
     void TearDown() override {
         fake_engine::release(); // a run that a failed test left held
         run_until([] { return fake_engine::finished() == fake_engine::started(); });
+        EXPECT_TRUE(saves_ended());
         if (window_) {
             gtk_widget_destroy(window_);
         }
@@ -561,21 +600,29 @@ TEST_F(MainWindow, MenuButtonOpensAboutDialog) {
               button_x + allocation.x + allocation.width);
     EXPECT_EQ(menu_y, button_y + allocation.y + allocation.height);
 
+    // Details, History, a separator, About; Details waits for a benchmark.
     const std::vector<GtkWidget *> items = children(menu);
-    ASSERT_EQ(items.size(), 1u);
-    ASSERT_TRUE(GTK_IS_MENU_ITEM(items[0]));
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(items[0])), "About");
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(items[2]));
+    std::vector<std::string> labels;
+    for (GtkWidget *item : {items[0], items[1], items[3]}) {
+        labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(item)));
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"Details", "History", "About"}));
+    EXPECT_FALSE(gtk_widget_is_sensitive(items[0]));
+    EXPECT_TRUE(gtk_widget_is_sensitive(items[1]));
+    GtkWidget *about = items[3];
     // Shown, not an empty sliver: the item is on screen and the menu holds it.
-    EXPECT_TRUE(gtk_widget_get_mapped(items[0]));
-    EXPECT_GE(gtk_widget_get_allocated_height(items[0]), 20);
+    EXPECT_TRUE(gtk_widget_get_mapped(about));
+    EXPECT_GE(gtk_widget_get_allocated_height(about), 20);
     EXPECT_GE(gtk_widget_get_allocated_height(gtk_widget_get_toplevel(menu)),
-              gtk_widget_get_allocated_height(items[0]));
+              gtk_widget_get_allocated_height(about));
 
     GtkWidget *menu_alive = menu;
     g_object_add_weak_pointer(G_OBJECT(menu), reinterpret_cast<gpointer *>(&menu_alive));
     about_seen seen;
     const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
-    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), items[0], TRUE);
+    gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), about, TRUE);
     if (!seen.shown) {
         g_source_remove(poll);
     }
@@ -752,7 +799,7 @@ struct pixel {
 // a progress report: a benchmark of five runs posts five more of that size.
 constexpr std::size_t cell_size = sizeof(app_state *);
 constexpr std::size_t record_size = sizeof(progress_update);
-constexpr std::size_t outcome_size = sizeof(benchmark_outcome);
+constexpr std::size_t outcome_size = sizeof(worker_outcome);
 static_assert(cell_size != record_size && sizeof(run_update) == record_size);
 constexpr int runs_started = pi_benchmark_runs;
 
@@ -821,10 +868,16 @@ class StartButton : public ::testing::Test {
         gtk_label_set_markup(GTK_LABEL(state_.score_label), dashes_markup);
         state_.time_label = GTK_WIDGET(g_object_ref_sink(gtk_label_new("--")));
         state_.header_bar = GTK_WIDGET(g_object_ref_sink(gtk_header_bar_new()));
+        state_.results = window_results_new();
+        watch_widget(state_.header_bar, &state_.results->header_bar);
     }
     void TearDown() override {
         fake_engine::release();
         EXPECT_TRUE(run_until([&] { return runs_ended(state_); })) << "a run did not end";
+        EXPECT_TRUE(saves_ended());
+        if (state_.results->details) {
+            gtk_widget_destroy(state_.results->details);
+        }
         if (state_.failure_dialog) {
             gtk_widget_destroy(state_.failure_dialog);
         }
@@ -832,6 +885,7 @@ class StartButton : public ::testing::Test {
         g_object_unref(state_.score_label);
         g_object_unref(state_.time_label);
         g_object_unref(state_.header_bar);
+        window_results_free(state_.results);
         cairo_surface_destroy(surface_);
         gtk_widget_destroy(window_);
     }
@@ -1784,7 +1838,13 @@ TEST_F(MainWindow, TabAndSpaceOpenTheMenu) {
     EXPECT_TRUE(run_until([] { return visible_menu() == nullptr; }));
 }
 
-// F10 opens the menu with About selected, and Enter opens the dialog.
+std::string selected_label(GtkWidget *menu) {
+    GtkWidget *selected = gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu));
+    return selected ? gtk_menu_item_get_label(GTK_MENU_ITEM(selected)) : "";
+}
+
+// F10 opens the menu with its first usable item selected (History, before any benchmark);
+// Down goes on to About, and Enter opens the dialog.
 TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
     focus(window_, area_);
     type_key(window_, GDK_KEY_F10);
@@ -1793,9 +1853,9 @@ TEST_F(MainWindow, F10AndEnterOpenTheAboutDialog) {
         menu = visible_menu();
         return menu && gtk_widget_get_mapped(menu);
     }));
-    GtkWidget *selected = gtk_menu_shell_get_selected_item(GTK_MENU_SHELL(menu));
-    ASSERT_NE(selected, nullptr);
-    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(selected)), "About");
+    EXPECT_EQ(selected_label(menu), "History");
+    type_key(gtk_widget_get_toplevel(menu), GDK_KEY_Down);
+    ASSERT_TRUE(run_until([&] { return selected_label(menu) == "About"; }));
 
     about_seen seen;
     const guint poll = g_timeout_add(20, answer_about_dialog, &seen);
@@ -2018,7 +2078,7 @@ TEST_F(MainWindow, SubtitleCountsTheRunsAndTheirTime) {
     EXPECT_EQ(runs,
               (strings{"Run 1 of 5", "Run 2 of 5", "Run 3 of 5", "Run 4 of 5", "Run 5 of 5"}));
 
-    const benchmark_outcome *outcome = state->outcome;
+    const worker_outcome *outcome = state->outcome;
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->state, state);
     EXPECT_EQ(outcome->runs_done, 5);
@@ -2180,7 +2240,7 @@ TEST_F(MainWindow, AboutReadsWellInLightAndDarkThemes) {
             menu = visible_menu();
             return menu && gtk_widget_get_mapped(menu);
         }));
-        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), children(menu)[0], TRUE);
+        gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), children(menu).back(), TRUE);
         if (!seen.done) {
             g_source_remove(poll);
         }
@@ -2292,6 +2352,24 @@ TEST_F(StartButton, NumbersFollowTheLocale) {
     run_benchmark(succeeding(1234567, 25.645));
     EXPECT_EQ(label_text(state_.score_label), "1.234.567");
     EXPECT_EQ(time_text(), "25,645 sec");
+    // Details too; what Copy and Save… give stays tessary-cli's.
+    ASSERT_TRUE(saves_ended());
+    const report_record &record = *state_.results->last;
+    const std::vector<std::string> shown = lines_of(details_text(record));
+    for (const std::string wanted :
+         {"Score:            1.234.567", "Processor time:   25,645 sec",
+          "Run 1: 25,645 sec processor, < 0,001 sec wall, score 1.234.567, too few digits to "
+          "verify"}) {
+        EXPECT_NE(std::find(shown.begin(), shown.end(), wanted), shown.end()) << wanted;
+    }
+    EXPECT_NE(text_report(record).find("Score:            1,234,567\n"), std::string::npos);
+    EXPECT_NE(json_report(record).find("\"time_seconds\":25.645"), std::string::npos);
+    // The comparison with the earlier results is tessary-cli's words, in any locale.
+    run_benchmark(succeeding(1000000, 30));
+    ASSERT_TRUE(saves_ended());
+    const std::string &comparison = state_.results->last->comparison;
+    EXPECT_TRUE(matches(comparison, "Score 1000000: [0-9]+\\.[0-9] % (above|below) your .*"))
+        << comparison;
 
     app_state panel_state{};
     GtkWidget *results = GTK_WIDGET(g_object_ref_sink(build_results_panel(&panel_state)));
@@ -2324,6 +2402,605 @@ TEST_F(StartButton, NumbersFollowTheLocale) {
     const std::string description =
         atk_object_get_description(gtk_widget_get_accessible(state_.drawing_area));
     EXPECT_EQ(description.find("Computes 8.388.608 digits"), 0u) << description;
+}
+
+// --- Details, the saved results and their History ---
+
+// The store that the window saves into, emptied.
+std::string fresh_store() {
+    std::string why;
+    const std::string path = default_results_path(why);
+    EXPECT_FALSE(path.empty()) << why;
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+    return path;
+}
+
+std::vector<results_row> stored_rows(const std::string &path) {
+    results_row *rows = nullptr;
+    size_t count = 0;
+    results_message message{};
+    EXPECT_EQ(results_list(path.c_str(), &rows, &count, &message), 1) << message.text;
+    std::vector<results_row> copy(rows, rows + count);
+    std::free(rows);
+    return copy;
+}
+
+std::string stored_report(const std::string &path, int64_t id) {
+    results_message message{};
+    char *report = results_report(path.c_str(), id, &message);
+    EXPECT_NE(report, nullptr) << message.text;
+    std::string text = report ? report : "";
+    std::free(report);
+    return text;
+}
+
+std::string file_text(const std::filesystem::path &path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The first widget named `name` in `root`, internal children included.
+GtkWidget *find_named(GtkWidget *root, const char *name) {
+    if (std::string_view(gtk_widget_get_name(root)) == name) {
+        return root;
+    }
+    if (!GTK_IS_CONTAINER(root)) {
+        return nullptr;
+    }
+    std::vector<GtkWidget *> inner;
+    gtk_container_forall(
+        GTK_CONTAINER(root),
+        [](GtkWidget *child, gpointer list) {
+            static_cast<std::vector<GtkWidget *> *>(list)->push_back(child);
+        },
+        &inner);
+    for (GtkWidget *child : inner) {
+        if (GtkWidget *found = find_named(child, name)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+GtkWidget *dialog_titled(const char *title) {
+    return find_toplevel([&](GtkWidget *w) {
+        const char *now = gtk_window_get_title(GTK_WINDOW(w));
+        return GTK_IS_DIALOG(w) && now && std::string_view(now) == title;
+    });
+}
+
+std::string shown_text(GtkWidget *details) {
+    GtkTextBuffer *buffer =
+        gtk_text_view_get_buffer(GTK_TEXT_VIEW(find_named(details, "details-text")));
+    GtkTextIter start;
+    GtkTextIter end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    g_autofree char *text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    return text;
+}
+
+// Answers the dialog that `wanted` accepts, each time a timeout that the nested main loop
+// running it dispatches finds it mapped (a file chooser may check its file first and ignore
+// an answer), with the number of answers given before; removed when it lives no longer.
+class dialog_answer {
+  public:
+    using answer_function = std::function<void(GtkWidget *, int)>;
+    dialog_answer(std::function<bool(GtkWidget *)> wanted, answer_function answer)
+        : wanted_(std::move(wanted)), answer_(std::move(answer)) {
+        source_ = g_timeout_add(20, poll, this);
+    }
+    ~dialog_answer() { g_source_remove(source_); }
+    dialog_answer(const dialog_answer &) = delete;
+    dialog_answer &operator=(const dialog_answer &) = delete;
+    int answers = 0;
+
+  private:
+    static gboolean poll(gpointer data) {
+        auto *self = static_cast<dialog_answer *>(data);
+        GtkWidget *dialog = find_toplevel(self->wanted_);
+        if (dialog && gtk_widget_get_mapped(dialog)) {
+            self->answer_(dialog, self->answers++);
+        }
+        return G_SOURCE_CONTINUE;
+    }
+    std::function<bool(GtkWidget *)> wanted_;
+    answer_function answer_;
+    guint source_ = 0;
+};
+
+// Saves into `path` through the file chooser.
+dialog_answer::answer_function choose_file(const std::filesystem::path &path) {
+    return [path](GtkWidget *chooser, int answers) {
+        if (answers == 0) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser),
+                                                path.parent_path().c_str());
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), path.filename().c_str());
+        }
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    };
+}
+
+bool is_file_chooser(GtkWidget *widget) {
+    return GTK_IS_FILE_CHOOSER_DIALOG(widget);
+}
+
+bool is_message(GtkWidget *widget) {
+    return GTK_IS_MESSAGE_DIALOG(widget);
+}
+
+// Records a message dialog's primary text, then answers it with `response`.
+dialog_answer::answer_function answer_message(std::string *text, int response) {
+    return [text, response](GtkWidget *dialog, int) {
+        g_autofree char *primary = nullptr;
+        g_object_get(dialog, "text", &primary, nullptr);
+        *text = primary ? primary : "";
+        gtk_dialog_response(GTK_DIALOG(dialog), response);
+    };
+}
+
+// Where the tests write the pictures of the dialogs: TESSARY_SCREENSHOTS, or nowhere.
+void screenshot(GtkWidget *window, const std::string &name) {
+    const char *directory = g_getenv("TESSARY_SCREENSHOTS");
+    if (!directory) {
+        return;
+    }
+    run_until([] { return !gtk_events_pending(); });
+    gdk_display_sync(gdk_display_get_default());
+    g_usleep(200000);
+    run_until([] { return !gtk_events_pending(); });
+    GdkWindow *surface = gtk_widget_get_window(window);
+    g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window(
+        surface, 0, 0, gdk_window_get_width(surface), gdk_window_get_height(surface));
+    ASSERT_NE(shot, nullptr);
+    const std::string path = std::string(directory) + "/" + name + ".png";
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << path;
+}
+
+// Five runs whose every figure differs from every other run's: run r (1 to 5) takes
+// 10 + 1.25 r processor seconds and 20 + 1.5 r on the wall clock, scores 800 + 3 r and
+// verifies 8,388,600 + r digits.
+fake_engine::script distinct_runs() {
+    fake_engine::script script;
+    for (int run = 1; run <= 5; ++run) {
+        script.runs.push_back({.steps = 19,
+                               .result = success(800 + 3 * run, 10 + 1.25 * run),
+                               .check = {8388600 + run, 0, 0, 0},
+                               .wall_seconds = 20 + 1.5 * run});
+    }
+    return script;
+}
+
+class WindowResults : public MainWindow {
+  protected:
+    void SetUp() override {
+        store_ = fresh_store();
+        MainWindow::SetUp();
+    }
+    void TearDown() override {
+        for (const char *title : {"Details", "History"}) {
+            while (GtkWidget *dialog = dialog_titled(title)) {
+                gtk_widget_destroy(dialog);
+            }
+        }
+        MainWindow::TearDown();
+    }
+
+    // The state of the window, found through a benchmark of `script` that it finishes.
+    app_state *finish_benchmark(fake_engine::script script) {
+        fake_engine::set_script(std::move(script));
+        click_at(area_, 200, 80);
+        app_state *state = running_state();
+        EXPECT_TRUE(run_until([&] { return state && runs_ended(*state); }));
+        EXPECT_TRUE(saves_ended());
+        return state;
+    }
+
+    // Activates the menu item labelled `label`.
+    void choose(const char *label) {
+        gtk_button_clicked(GTK_BUTTON(menu_button()));
+        GtkWidget *menu = nullptr;
+        ASSERT_TRUE(
+            run_until([&] { return (menu = visible_menu()) && gtk_widget_get_mapped(menu); }));
+        for (GtkWidget *item : children(menu)) {
+            if (!GTK_IS_SEPARATOR_MENU_ITEM(item) &&
+                gtk_menu_item_get_label(GTK_MENU_ITEM(item)) == std::string_view(label)) {
+                ASSERT_TRUE(gtk_widget_is_sensitive(item)) << label;
+                gtk_menu_shell_activate_item(GTK_MENU_SHELL(menu), item, TRUE);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no menu item " << label;
+    }
+
+    GtkWidget *open(const char *title) {
+        choose(title);
+        GtkWidget *dialog = nullptr;
+        EXPECT_TRUE(run_until([&] { return (dialog = dialog_titled(title)); })) << title;
+        return dialog;
+    }
+
+    std::string store_;
+};
+
+// "Run 3: 13.750 sec processor, 24.500 sec wall, score 809, 8,388,603 verified", the count
+// grouped as tessary-cli does, or not, as the C locale writes it.
+std::string run_line(int run, bool grouped) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "Run %d: %.3f sec processor, %.3f sec wall, score %d, %s6%02d verified", run,
+                  10 + 1.25 * run, 20 + 1.5 * run, 800 + 3 * run, grouped ? "8,388," : "8388", run);
+    return line;
+}
+
+// The figures that Details shows are each run's own, their spread over all five, the totals,
+// the versions and the save; Copy gives tessary-cli's text report of the record; Save… writes
+// its JSON report, the runs in it; a failed write says so.
+TEST_F(WindowResults, DetailsShowsCopiesAndSavesTheLastBenchmark) {
+    app_state *state = finish_benchmark(distinct_runs());
+    ASSERT_NE(state, nullptr);
+    ASSERT_TRUE(state->results->last.has_value());
+    const report_record &record = *state->results->last;
+    GtkWidget *details = open("Details");
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(details)), GTK_WINDOW(window_));
+    EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(details)));
+    const std::string text = shown_text(details);
+    const std::vector<std::string> lines = lines_of(text);
+    for (int run = 1; run <= 5; ++run) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), run_line(run, false)), lines.end())
+            << run_line(run, false) << "\nin\n"
+            << text;
+    }
+    // Processor times 11.25 to 16.25: median 13.75, (16.25 - 11.25) / 13.75 = 36.4 %.
+    const std::vector<std::string> rows = {
+        "Spread:           11.250 / 13.750 / 16.250 sec min / median / max (36.4 %)",
+        "Processor time:   68.750 sec",
+        "Score:            809",
+        "Program:          tessary " TESSARY_PROJECT_VERSION,
+        "Engine:           " + std::string(pi_get_version()),
+        "Kernels:          " + std::string(pi_simd_path()),
+        "Started:          " + record.started_at,
+        "Saved:            as result " + std::to_string(record.saved->id)};
+    for (const std::string &wanted : rows) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), wanted), lines.end()) << wanted << "\nin\n"
+                                                                              << text;
+    }
+    EXPECT_TRUE(matches(record.started_at, "20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z"));
+    ASSERT_TRUE(record.conditions.has_value());
+    EXPECT_GT(record.conditions->processors, 0);
+
+    gtk_dialog_response(GTK_DIALOG(details), details_copy);
+    g_autofree char *copied =
+        gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied, text_report(record));
+    EXPECT_NE(std::string(copied).find(run_line(3, true)), std::string::npos) << copied;
+    screenshot(details, "details-light");
+    {
+        adwaita_variant dark(true);
+        screenshot(details, "details-dark");
+    }
+
+    const std::filesystem::path saved = data_home.directory / "saved report.json";
+    {
+        const dialog_answer chooser(is_file_chooser, choose_file(saved));
+        gtk_dialog_response(GTK_DIALOG(details), details_save);
+        EXPECT_GT(chooser.answers, 0);
+    }
+    const std::string report = file_text(saved);
+    EXPECT_EQ(report, json_report(record));
+    std::string why;
+    const std::optional<report_record> read = report_from_json(report, why);
+    ASSERT_TRUE(read) << why;
+    ASSERT_EQ(read->single.runs.size(), 5u);
+    for (int run = 1; run <= 5; ++run) {
+        EXPECT_EQ(read->single.runs[run - 1].result.time_seconds, 10 + 1.25 * run);
+        EXPECT_EQ(read->single.runs[run - 1].wall_seconds >= 20 + 1.5 * run, true);
+    }
+
+    std::string said;
+    const dialog_answer error(is_message, answer_message(&said, GTK_RESPONSE_CLOSE));
+    EXPECT_FALSE(
+        write_report_file(GTK_WINDOW(details), "/nonexistent/tessary/report.json", report));
+    EXPECT_EQ(said, "The report was not saved");
+}
+
+// Every finished benchmark lands in the store, a failed one too, newest first; its saved
+// report has its runs.
+TEST_F(WindowResults, EveryFinishedBenchmarkIsSaved) {
+    app_state *state = finish_benchmark(distinct_runs());
+    ASSERT_NE(state, nullptr);
+    const report_record first = *state->results->last;
+    finish_benchmark({.runs = {good_run(900, 10), wrong_run(77, "Computed digits of pi are wrong "
+                                                                "from digit 77: the machine made "
+                                                                "an arithmetic error")}});
+    const std::vector<results_row> rows = stored_rows(store_);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].success, 0);
+    EXPECT_EQ(rows[0].id, state->results->last->saved->id);
+    EXPECT_EQ(std::string(rows[0].error_message), state->results->last->error_message);
+    EXPECT_EQ(rows[1].success, 1);
+    EXPECT_EQ(rows[1].score, 809);
+    EXPECT_EQ(rows[1].id, first.saved->id);
+    std::string why;
+    const std::optional<report_record> saved =
+        report_from_json(stored_report(store_, rows[1].id), why);
+    ASSERT_TRUE(saved) << why;
+    EXPECT_EQ(saved->single.runs.size(), 5u);
+    EXPECT_EQ(saved->started_at, first.started_at);
+    // The failed one's Details tell its finished run and the failing run's message.
+    GtkWidget *details = open("Details");
+    ASSERT_NE(details, nullptr);
+    const std::string text = shown_text(details);
+    EXPECT_NE(text.find("Run 1: 10.000 sec processor"), std::string::npos) << text;
+    EXPECT_NE(text.find("Run 2: FAILED: Computed digits of pi are wrong from digit 77"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Failed:           Benchmark run 2 computed wrong digits"),
+              std::string::npos)
+        << text;
+}
+
+// A store that cannot be written loses nothing shown: the result stays, the subtitle says it
+// was not saved, and Details why.
+TEST_F(WindowResults, AFailedSaveIsSaidAndTheResultStays) {
+    const std::filesystem::path blocker = data_home.directory / "not a directory";
+    std::ofstream(blocker) << "x";
+    g_setenv("XDG_DATA_HOME", blocker.c_str(), TRUE);
+    printerr_capture printed;
+    app_state *state = finish_benchmark(succeeding(987, 65.4321));
+    g_setenv("XDG_DATA_HOME", data_home.directory.c_str(), TRUE);
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(label_text(children(results_)[1]), "65.432 sec");
+    EXPECT_TRUE(matches(subtitle_of(window_), "Finished at [0-9:]{8} \u00b7 not saved"))
+        << subtitle_of(window_);
+    ASSERT_TRUE(state->results->last->saved.has_value());
+    const save_outcome &saved = *state->results->last->saved;
+    EXPECT_FALSE(saved.saved);
+    EXPECT_NE(printed.text().find("tessary: The result was not saved: " + saved.message),
+              std::string::npos)
+        << printed.text();
+    GtkWidget *details = open("Details");
+    ASSERT_NE(details, nullptr);
+    EXPECT_NE(shown_text(details).find("Saved:            no: " + saved.message),
+              std::string::npos);
+}
+
+// Results as a store holds them: benchmarks of this version and kernels and of another
+// version, a multi-core one, a failed one and a single computation.
+struct seeded_result {
+    const char *recorded_at;
+    const char *version;
+    int runs;
+    int digits;
+    double score;
+    double multi_core_score; // 0: one thread
+    bool success;
+};
+
+int64_t seed(const std::string &store, const seeded_result &seeded) {
+    report_record record;
+    record.versions = running_versions("tessary-cli");
+    record.versions.version = seeded.version;
+    record.request = {seeded.digits, seeded.runs, seeded.multi_core_score > 0 ? 2 : 1};
+    record.started_at = seeded.recorded_at;
+    for (int run = 1; run <= seeded.runs; ++run) {
+        computation_record computation;
+        computation.run = run;
+        computation.finish_order = run;
+        computation.result = success(seeded.score, 1.5);
+        computation.result.digits = seeded.digits;
+        record.single.runs.push_back(computation);
+    }
+    record.single.result = success(seeded.score, 7.5);
+    record.single.result.digits = seeded.digits;
+    if (!seeded.success) {
+        record.single.result = failed_run("Benchmark run 1 failed");
+    }
+    if (seeded.multi_core_score > 0) {
+        record.multi_core.emplace();
+        record.multi_core->per_thread.resize(2);
+    }
+    summarise(record);
+    if (record.multi_core) {
+        record.multi_core->score = seeded.multi_core_score;
+        record.multi_core->error_message.clear();
+        record.success = true;
+    }
+    const results_row row = results_row_of(record);
+    int64_t id = 0;
+    results_message message{};
+    EXPECT_EQ(results_save(store.c_str(), &row, json_report(record).c_str(), &id, &message), 1)
+        << message.text;
+    return id;
+}
+
+const std::string this_version = TESSARY_PROJECT_VERSION;
+
+// Oldest first.
+std::vector<int64_t> seed_history(const std::string &store) {
+    const seeded_result results[] = {
+        {"2026-11-01T10:00:00Z", "0.9.0", 5, pi_benchmark_digits, 480, 0, true},
+        {"2026-11-02T10:00:00Z", this_version.c_str(), 5, pi_benchmark_digits, 500, 0, true},
+        {"2026-11-03T10:00:00Z", this_version.c_str(), 1, 1000, 90000, 0, true},
+        {"2026-11-04T10:00:00Z", this_version.c_str(), 5, pi_benchmark_digits, 0, 0, false},
+        {"2026-11-05T10:00:00Z", this_version.c_str(), 5, pi_benchmark_digits, 510, 1900, true},
+        {"2026-11-06T10:00:00Z", this_version.c_str(), 5, pi_benchmark_digits, 505, 0, true},
+    };
+    std::vector<int64_t> ids;
+    for (const seeded_result &result : results) {
+        ids.push_back(seed(store, result));
+    }
+    return ids;
+}
+
+// The chart has the successful five-run benchmarks in time order, hollow when another
+// version measured them, the newest highlighted; neither a single computation nor a
+// failure.
+TEST(HistoryChart, ChartsTheBenchmarksOfTheStoreInTimeOrder) {
+    const std::string store = fresh_store();
+    const std::vector<int64_t> ids = seed_history(store);
+    const std::vector<results_row> rows = stored_rows(store);
+    const std::vector<chart_point> points =
+        chart_points(rows.data(), rows.size(), this_version, pi_simd_path());
+    std::vector<int64_t> charted;
+    std::vector<double> scores;
+    for (const chart_point &p : points) {
+        charted.push_back(p.id);
+        scores.push_back(p.score);
+    }
+    EXPECT_EQ(charted, (std::vector<int64_t>{ids[0], ids[1], ids[4], ids[5]}));
+    EXPECT_EQ(scores, (std::vector<double>{480, 500, 510, 505}));
+    ASSERT_EQ(points.size(), 4u);
+    EXPECT_FALSE(points[0].comparable);
+    EXPECT_TRUE(points[1].comparable && points[2].comparable && points[3].comparable);
+    EXPECT_EQ(points[2].multi_core_score, 1900);
+    EXPECT_EQ(points[1].multi_core_score, 0);
+    EXPECT_TRUE(points[3].latest);
+    EXPECT_FALSE(points[0].latest || points[1].latest || points[2].latest);
+    EXPECT_FALSE(chart_points(rows.data(), rows.size(), this_version, "other")[1].comparable);
+}
+
+std::vector<std::string> listed(GtkWidget *history, int column) {
+    GtkTreeModel *model =
+        gtk_tree_view_get_model(GTK_TREE_VIEW(find_named(history, "history-list")));
+    std::vector<std::string> values;
+    GtkTreeIter iter;
+    for (bool more = gtk_tree_model_get_iter_first(model, &iter); more;
+         more = gtk_tree_model_iter_next(model, &iter)) {
+        g_autofree char *value = nullptr;
+        gtk_tree_model_get(model, &iter, column, &value, -1);
+        values.push_back(value ? value : "");
+    }
+    return values;
+}
+
+void select_rows(GtkWidget *history, std::initializer_list<int> indices) {
+    GtkTreeView *list = GTK_TREE_VIEW(find_named(history, "history-list"));
+    GtkTreeSelection *selection = gtk_tree_view_get_selection(list);
+    gtk_tree_selection_unselect_all(selection);
+    for (const int index : indices) {
+        GtkTreePath *path = gtk_tree_path_new_from_indices(index, -1);
+        gtk_tree_selection_select_path(selection, path);
+        gtk_tree_path_free(path);
+    }
+}
+
+// Pixels of the chart in the single-core series' blue.
+int blue_chart_pixels(GtkWidget *chart) {
+    GtkAllocation at;
+    gtk_widget_get_allocation(chart, &at);
+    g_autoptr(GdkPixbuf) area =
+        gdk_pixbuf_get_from_window(gtk_widget_get_window(chart), at.x, at.y, at.width, at.height);
+    if (!area) {
+        return 0;
+    }
+    const guchar *pixels = gdk_pixbuf_get_pixels(area);
+    const int stride = gdk_pixbuf_get_rowstride(area);
+    const int channels = gdk_pixbuf_get_n_channels(area);
+    int count = 0;
+    for (int y = 0; y < at.height; ++y) {
+        for (int x = 0; x < at.width; ++x) {
+            const guchar *p = pixels + y * stride + x * channels;
+            count +=
+                std::abs(p[0] - 53) < 12 && std::abs(p[1] - 132) < 12 && std::abs(p[2] - 228) < 12;
+        }
+    }
+    return count;
+}
+
+// History lists the store newest first and charts it; a row opens the Details of its saved
+// report; Save… writes that report; Delete removes exactly the selected rows once confirmed.
+TEST_F(WindowResults, HistoryListsChartsOpensSavesAndDeletes) {
+    const std::vector<int64_t> ids = seed_history(store_);
+    GtkWidget *history = open("History");
+    ASSERT_NE(history, nullptr);
+    EXPECT_EQ(listed(history, 1).size(), 6u);
+    EXPECT_EQ(listed(history, 2),
+              (std::vector<std::string>{"505", "510", "--", "90000", "500", "480"}));
+    const std::vector<std::string> outcomes = listed(history, 6);
+    EXPECT_EQ(outcomes[2], "Failed: Benchmark run 1 failed");
+    EXPECT_EQ(outcomes[3], "Verified, 1000 digits");
+    EXPECT_EQ(outcomes[0], "Verified");
+    EXPECT_EQ(listed(history, 5)[5], "0.9.0");
+    EXPECT_FALSE(gtk_widget_get_visible(find_named(history, "history-message")));
+    GtkWidget *chart = find_named(history, "history-chart");
+    ASSERT_TRUE(gtk_widget_get_visible(chart));
+    EXPECT_TRUE(run_until([&] { return blue_chart_pixels(chart) > 50; }));
+    screenshot(history, "history-light");
+    {
+        adwaita_variant dark(true);
+        screenshot(history, "history-dark");
+    }
+
+    select_rows(history, {1});
+    EXPECT_TRUE(gtk_dialog_get_widget_for_response(GTK_DIALOG(history), history_details) &&
+                gtk_widget_is_sensitive(
+                    gtk_dialog_get_widget_for_response(GTK_DIALOG(history), history_details)));
+    gtk_dialog_response(GTK_DIALOG(history), history_details);
+    GtkWidget *details = nullptr;
+    ASSERT_TRUE(run_until([&] { return (details = dialog_titled("Details")); }));
+    const std::string text = shown_text(details);
+    EXPECT_NE(text.find("Multi-core score: 1900 (2 threads)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Saved:            as result " + std::to_string(ids[4])),
+              std::string::npos);
+    EXPECT_NE(text.find("Compared:         Score 510: 2.0 % above your earlier result (500)"),
+              std::string::npos)
+        << text;
+    gtk_widget_destroy(details);
+
+    const std::filesystem::path saved = data_home.directory / "history.json";
+    {
+        const dialog_answer chooser(is_file_chooser, choose_file(saved));
+        gtk_dialog_response(GTK_DIALOG(history), history_save);
+        EXPECT_GT(chooser.answers, 0);
+    }
+    EXPECT_EQ(file_text(saved), stored_report(store_, ids[4]));
+
+    // Rows 0 and 3 are the newest benchmark and the single computation.
+    select_rows(history, {0, 3});
+    {
+        std::string asked;
+        const dialog_answer cancel(is_message, answer_message(&asked, GTK_RESPONSE_CANCEL));
+        gtk_dialog_response(GTK_DIALOG(history), history_delete);
+        EXPECT_EQ(asked, "Delete the 2 selected results?");
+    }
+    EXPECT_EQ(stored_rows(store_).size(), 6u) << "Cancel deletes nothing";
+    {
+        std::string asked;
+        const dialog_answer confirm(is_message, answer_message(&asked, GTK_RESPONSE_ACCEPT));
+        gtk_dialog_response(GTK_DIALOG(history), history_delete);
+    }
+    std::vector<int64_t> kept;
+    for (const results_row &row : stored_rows(store_)) {
+        kept.push_back(row.id);
+    }
+    EXPECT_EQ(kept, (std::vector<int64_t>{ids[4], ids[3], ids[1], ids[0]}));
+    EXPECT_EQ(listed(history, 2), (std::vector<std::string>{"510", "--", "500", "480"}));
+}
+
+// An empty store and one that cannot be read say so in the dialog.
+TEST_F(WindowResults, HistorySaysWhenThereIsNothingToShow) {
+    GtkWidget *history = open("History");
+    ASSERT_NE(history, nullptr);
+    GtkWidget *message = find_named(history, "history-message");
+    EXPECT_TRUE(gtk_widget_get_visible(message));
+    EXPECT_EQ(label_text(message),
+              "No results yet: every benchmark is kept here once it has finished.");
+    EXPECT_FALSE(gtk_widget_get_visible(find_named(history, "history-chart")));
+    gtk_widget_destroy(history);
+
+    const std::filesystem::path blocker = data_home.directory / "not a directory";
+    std::ofstream(blocker) << "x";
+    g_setenv("XDG_DATA_HOME", blocker.c_str(), TRUE);
+    history = open("History");
+    g_setenv("XDG_DATA_HOME", data_home.directory.c_str(), TRUE);
+    ASSERT_NE(history, nullptr);
+    message = find_named(history, "history-message");
+    EXPECT_TRUE(gtk_widget_get_visible(message));
+    EXPECT_EQ(label_text(message).find("The results could not be read: "), 0u)
+        << label_text(message);
+    EXPECT_TRUE(listed(history, 1).empty());
 }
 
 } // namespace

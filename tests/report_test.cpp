@@ -3,6 +3,7 @@
 // a field filled from its neighbour shows.
 
 #include "python_json.h"
+#include "report/json_read.h"
 #include "report/json_report.h"
 #include "report/number_style.h"
 #include "report/report_record.h"
@@ -579,6 +580,84 @@ TEST(PiScore, AgreesWithTheEngineOnItsOwnComputations) {
     }
     EXPECT_EQ(pi_score(8388608, 0), 0);
     EXPECT_EQ(pi_score(0, 1), 0);
+}
+
+// ---- A JSON report read back ----
+
+report_record read_back(const std::string &report) {
+    std::string why;
+    const std::optional<report_record> read = report_from_json(report, why);
+    EXPECT_TRUE(read.has_value()) << why;
+    return read.value_or(report_record{});
+}
+
+// Every figure of these records differs from every other, so a field read into its neighbour
+// changes the report written again; the text report reads back as well.
+TEST(JsonRead, GivesTheRecordThatWritesTheSameReport) {
+    report_record full = distinct_figures();
+    full.conditions = busy_conditions();
+    full.started_at = "2026-12-09T20:55:12Z";
+    full.comparison = "Score 331: 2.4 % above your median of 12 results (best 340)";
+    full.saved = save_outcome{true, 42, "moved aside"};
+
+    report_record single = distinct_figures();
+    single.multi_core.reset();
+    single.request.threads = 1;
+    single.conditions = run_conditions{-1, -1, 4, "", ""};
+    single.saved = save_outcome{false, 0, "result not saved: database or disk is full"};
+
+    report_record failed = single;
+    failed.success = false;
+    failed.single.result = pi_result{0, 8192, 1.3, 0, "Benchmark run 2 failed"};
+    failed.single.runs[1].result = failed.single.result;
+    failed.single.runs[1].check.first_wrong_digit = 77;
+    failed.error_message = "Benchmark run 2 failed";
+    failed.summary = {0, 8001, true, 0, 1.3, 2.9, {1.101, 1.101, 1.101, 0}};
+
+    report_record multi_failed = distinct_figures();
+    multi_failed.success = false;
+    multi_failed.multi_core->error_message = "Thread 2 of 2: Memory allocation failed";
+    multi_failed.error_message = "Multi-core: Thread 2 of 2: Memory allocation failed";
+    multi_failed.multi_core->per_thread[1].result.success = 0;
+
+    for (const auto &[name, record] : {std::pair{"multi-core", full},
+                                       {"single-core", single},
+                                       {"failed", failed},
+                                       {"multi-core failed", multi_failed}}) {
+        SCOPED_TRACE(name);
+        const std::string report = json_report(record);
+        const report_record read = read_back(report);
+        EXPECT_EQ(json_report(read), report);
+        EXPECT_EQ(text_report(read), text_report(record));
+    }
+}
+
+TEST(JsonRead, RefusesWhatIsNotAReport) {
+    std::string report = json_report(distinct_figures());
+    const auto missing = report.find("\"wall_score\"");
+    ASSERT_NE(missing, std::string::npos);
+    const std::string renamed = report.replace(missing + 1, 4, "hall");
+    for (const char *text :
+         {"", "[1, 2]", "{\"schema\": 2}", "{\"schema\": \"1\"}", "{\"sch", renamed.c_str()}) {
+        SCOPED_TRACE(text);
+        std::string why;
+        EXPECT_FALSE(report_from_json(text, why).has_value());
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+// Whatever the process's locale, the reports write numbers their own way; a local_numbers
+// hands them to the locale on its thread only.
+TEST(NumberStyle, TheReportsConventionIgnoresTheLocaleUnlessAsked) {
+    EXPECT_EQ(decimal_text(1.925, 2), "1.93"); // 1.925 is a little above, in binary
+    EXPECT_EQ(seconds_text(1234.5675), "1234.568 sec");
+    {
+        const local_numbers local;
+        // The C locale has no grouping.
+        EXPECT_EQ(grouped(8388592), "8388592");
+        EXPECT_EQ(seconds_text(0), "< 0.001 sec");
+    }
+    EXPECT_EQ(grouped(8388592), "8,388,592");
 }
 
 } // namespace

@@ -5,19 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
 // Below this the multi-core part is likely to have shared the processors with other work.
 constexpr double low_scaling_efficiency = 0.8;
-
-// A caption and its value, the values in one column.
-std::string row(const char *caption, const std::string &value) {
-    std::string line = caption;
-    line.resize(std::max<std::size_t>(line.size(), 18), ' ');
-    return line + value + "\n";
-}
 
 // Scores are whole numbers.
 std::string score_text(double score) {
@@ -53,27 +45,26 @@ std::string single_core_summary(const report_record &record) {
     const report_summary &summary = record.summary;
     std::string text;
     if (record.request.runs == 1) {
-        text += row("Digits:", grouped(summary.digits));
-        text += row("Verified:", verified_row(summary));
+        text += text_row("Digits:", grouped(summary.digits));
+        text += text_row("Verified:", verified_row(summary));
     }
-    text += row("Score:", score_text(summary.score));
-    text += row("Processor time:", seconds_text(summary.time_seconds));
-    text += row("Wall time:", seconds_text(summary.wall_seconds));
+    text += text_row("Score:", score_text(summary.score));
+    text += text_row("Processor time:", seconds_text(summary.time_seconds));
+    text += text_row("Wall time:", seconds_text(summary.wall_seconds));
     if (record.request.runs > 1) {
         const time_spread &spread = summary.spread;
-        text += row("Spread:", seconds_value(spread.min_seconds) + " / " +
-                                   seconds_value(spread.median_seconds) + " / " +
-                                   seconds_value(spread.max_seconds) + " sec min / median / max (" +
-                                   percent_text(spread.relative) + ")");
+        text += text_row("Spread:", seconds_value(spread.min_seconds) + " / " +
+                                        seconds_value(spread.median_seconds) + " / " +
+                                        seconds_value(spread.max_seconds) +
+                                        " sec min / median / max (" +
+                                        percent_text(spread.relative) + ")");
     }
     return text;
 }
 
 // "1.93": the load average as the kernel writes it.
 std::string load_text(double load) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", load);
-    return text;
+    return decimal_text(load, 2);
 }
 
 // The one line that says why the scaling may be low, with the load when it was known.
@@ -86,7 +77,7 @@ std::string scaling_hint(const report_record &record) {
     if (record.conditions && record.conditions->load_average >= 0) {
         hint += " (load " + load_text(record.conditions->load_average) + " at the start)";
     }
-    return row("Note:", hint);
+    return text_row("Note:", hint);
 }
 
 // A row for each of the conditions the probe could tell.
@@ -99,13 +90,13 @@ std::string conditions_rows(const run_conditions &conditions) {
             load += ", " + counted(conditions.runnable, "other process", "other processes") +
                     " runnable";
         }
-        text += row("Load:", load);
+        text += text_row("Load:", load);
     }
     if (conditions.huge_pages[0] != '\0') {
-        text += row("Huge pages:", conditions.huge_pages);
+        text += text_row("Huge pages:", conditions.huge_pages);
     }
     if (conditions.governor[0] != '\0') {
-        text += row("Governor:", conditions.governor);
+        text += text_row("Governor:", conditions.governor);
     }
     return text;
 }
@@ -124,13 +115,13 @@ std::string circumstances(const report_record &record) {
         }
     }
     if (!record.started_at.empty()) {
-        text += row("Started:", record.started_at);
+        text += text_row("Started:", record.started_at);
     }
     if (!record.comparison.empty()) {
-        text += row("Compared:", record.comparison);
+        text += text_row("Compared:", record.comparison);
     }
     if (record.saved && record.saved->saved) {
-        text += row("Saved:", "as result " + std::to_string(record.saved->id));
+        text += text_row("Saved:", "as result " + std::to_string(record.saved->id));
     }
     return text;
 }
@@ -138,18 +129,24 @@ std::string circumstances(const report_record &record) {
 std::string multi_core_summary(const report_record &record) {
     const multi_core_part &multi = *record.multi_core;
     const std::string reference = score_text(multi.reference_wall_score);
-    return row("Multi-core score:", score_text(multi.score) + " (" +
-                                        counted(record.request.threads, "thread", "threads") +
-                                        ")") +
-           row("Multi-core wall:", seconds_text(multi.wall_seconds)) +
-           row("Scaling:", percent_text(multi.scaling_efficiency) + " of " +
-                               std::to_string(record.request.threads) + " x " + reference) +
-           row("Clocks:",
-               "Score on processor time; multi-core and " + reference + " on the wall clock") +
+    return text_row("Multi-core score:", score_text(multi.score) + " (" +
+                                             counted(record.request.threads, "thread", "threads") +
+                                             ")") +
+           text_row("Multi-core wall:", seconds_text(multi.wall_seconds)) +
+           text_row("Scaling:", percent_text(multi.scaling_efficiency) + " of " +
+                                    std::to_string(record.request.threads) + " x " + reference) +
+           text_row("Clocks:",
+                    "Score on processor time; multi-core and " + reference + " on the wall clock") +
            scaling_hint(record);
 }
 
 } // namespace
+
+std::string text_row(const char *caption, const std::string &value) {
+    std::string line = caption;
+    line.resize(std::max<std::size_t>(line.size(), 18), ' ');
+    return line + value + "\n";
+}
 
 std::string text_report_head(const report_record &record) {
     if (record.request.runs == 1) {
@@ -157,9 +154,9 @@ std::string text_report_head(const report_record &record) {
     }
     std::string text;
     for (const system_row &machine_row : system_rows(record.machine, grouped)) {
-        text += row(machine_row.caption, machine_row.value);
+        text += text_row(machine_row.caption, machine_row.value);
     }
-    return text + row("Kernels:", record.versions.kernels) + "\n";
+    return text + text_row("Kernels:", record.versions.kernels) + "\n";
 }
 
 bool text_shows_line(const report_request &request, const computation_record &computation) {

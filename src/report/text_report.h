@@ -7,6 +7,9 @@
 
 #include <string>
 
+// A caption and its value, the values of a report in one column: "Score:            507\n".
+std::string text_row(const char *caption, const std::string &value);
+
 // The benchmark's opening: the machine, the kernels and a blank line; empty for a single
 // computation.
 std::string text_report_head(const report_record &record);

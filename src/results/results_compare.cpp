@@ -1,6 +1,8 @@
 // A result beside the user's earlier comparable results: a pure function of the rows.
 #include "results/results_store.h"
 
+#include "report/number_style.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -57,7 +59,8 @@ void describe(const results_row &result, results_comparison &comparison) {
     if (percent < 0.05) {
         std::snprintf(position, sizeof position, "at");
     } else {
-        std::snprintf(position, sizeof position, "%.1f %% %s", percent,
+        // decimal_text keeps the point in any locale: the window runs in the user's.
+        std::snprintf(position, sizeof position, "%s %% %s", decimal_text(percent, 1).c_str(),
                       comparison.relative > 0 ? "above" : "below");
     }
     if (comparison.count == 1) {

@@ -1,6 +1,9 @@
 #include "window/main.h"
 
 #include "probe/system_rows.h"
+#include "window/details_dialog.h"
+#include "window/history_dialog.h"
+#include "window/window_results.h"
 
 #include <gtk/gtk-a11y.h>
 #include <pthread.h>
@@ -191,13 +194,22 @@ void on_menu_selection_done(GtkMenuShell *menu, gpointer) {
     gtk_widget_destroy(GTK_WIDGET(menu));
 }
 
-// The menu with its one item, hanging from the menu button: its top-right corner
-// at the button's bottom-right corner.
+GtkWidget *add_menu_item(GtkWidget *menu, const char *label, GCallback handler, app_state *state) {
+    GtkWidget *item = gtk_menu_item_new_with_label(label);
+    g_signal_connect(item, "activate", handler, state);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    return item;
+}
+
+// The menu, hanging from the menu button: its top-right corner at the button's bottom-right
+// corner. Details waits for a finished benchmark.
 GtkMenuShell *popup_menu(app_state *state) {
     GtkWidget *menu = gtk_menu_new();
-    GtkWidget *about = gtk_menu_item_new_with_label("About");
-    g_signal_connect(about, "activate", G_CALLBACK(show_about_dialog), state);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), about);
+    GtkWidget *details = add_menu_item(menu, "Details", G_CALLBACK(show_last_details), state);
+    gtk_widget_set_sensitive(details, state->results->last.has_value());
+    add_menu_item(menu, "History", G_CALLBACK(show_history), state);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+    add_menu_item(menu, "About", G_CALLBACK(show_about_dialog), state);
     g_signal_connect(menu, "selection-done", G_CALLBACK(on_menu_selection_done), nullptr);
     gtk_widget_show_all(menu);
     gtk_menu_popup_at_widget(GTK_MENU(menu), state->menu_button, GDK_GRAVITY_SOUTH_EAST,
@@ -205,9 +217,9 @@ GtkMenuShell *popup_menu(app_state *state) {
     return GTK_MENU_SHELL(menu);
 }
 
-// F10: the menu, with its first item selected so that Enter opens About.
+// F10: the menu, with its first item that can be used selected.
 void on_show_menu(GSimpleAction *, GVariant *, gpointer user_data) {
-    gtk_menu_shell_select_first(popup_menu(static_cast<app_state *>(user_data)), FALSE);
+    gtk_menu_shell_select_first(popup_menu(static_cast<app_state *>(user_data)), TRUE);
 }
 
 void on_quit(GSimpleAction *, GVariant *, gpointer app) {
@@ -347,7 +359,7 @@ void stop_clock(app_state *state) {
 
 // The engine's account of a failed benchmark, then each run that failed for a reason of
 // its own: a run without its memory, say. The wrong run's reason is the account itself.
-std::string failure_text(const pi_result &result, const benchmark_outcome *outcome) {
+std::string failure_text(const pi_result &result, const worker_outcome *outcome) {
     std::string text = result.error_message[0] != '\0' ? with_local_counts(result.error_message)
                                                        : "The benchmark failed.";
     for (int i = 0; outcome && i < outcome->runs_done; ++i) {
@@ -441,6 +453,7 @@ bool start_run(app_state *state) {
     state->progress = 0.0;
     state->current_run = 1;
     state->run_started_at = g_get_monotonic_time();
+    note_benchmark_start(*state->results);
     gtk_widget_queue_draw(state->drawing_area);
 
     hold_run_widgets(state);
@@ -753,6 +766,7 @@ GtkWidget *build_results_panel(app_state *state) {
 
 void activate(GtkApplication *app, gpointer) {
     auto *state = static_cast<app_state *>(g_malloc0(sizeof(app_state)));
+    state->results = window_results_new();
     get_system_info(&state->sysinfo);
     install_style_sheet();
 
@@ -764,6 +778,7 @@ void activate(GtkApplication *app, gpointer) {
     g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), state);
     set_window_icon(window);
     gtk_window_set_titlebar(window, build_header_bar(state));
+    watch_widget(state->header_bar, &state->results->header_bar);
 
     GtkWidget *column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(window), column);
@@ -803,6 +818,30 @@ void show_about_dialog(GtkMenuItem *, gpointer user_data) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", about_details);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
+}
+
+void show_last_details(GtkMenuItem *, gpointer user_data) {
+    auto *state = static_cast<app_state *>(user_data);
+    window_results &results = *state->results;
+    if (!results.last) {
+        return;
+    }
+    if (results.details) {
+        gtk_window_present(GTK_WINDOW(results.details));
+        return;
+    }
+    watch_widget(show_details_dialog(GTK_WINDOW(state->window), *results.last), &results.details);
+}
+
+void show_history(GtkMenuItem *, gpointer user_data) {
+    auto *state = static_cast<app_state *>(user_data);
+    window_results &results = *state->results;
+    if (results.history) {
+        reload_history_dialog(results.history);
+        gtk_window_present(GTK_WINDOW(results.history));
+        return;
+    }
+    watch_widget(show_history_dialog(GTK_WINDOW(state->window)), &results.history);
 }
 
 // Background, the progress ring while running, the disc in the colour of its
@@ -890,11 +929,15 @@ namespace {
 // calls with its own user data.
 struct worker_context {
     app_state *state;
-    benchmark_outcome *outcome; // null when it could not be allocated: runs go untimed
+    worker_outcome *outcome; // null when it could not be allocated: runs go untimed
     int runs_started;
 };
 
 thread_local worker_context *current_worker = nullptr;
+
+double seconds_since(gint64 start) {
+    return static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
+}
 
 void post_run_start(app_state *state, int run) {
     auto *update = static_cast<run_update *>(std::malloc(sizeof(run_update)));
@@ -916,8 +959,7 @@ void timed_run(int digits, pi_result *result, pi_progress_callback callback, voi
     pi_calculate_checked(digits, result, callback, user_data, check);
     if (worker.outcome && run <= pi_benchmark_runs) {
         worker.outcome->runs_done = run;
-        worker.outcome->run_wall_seconds[run - 1] =
-            static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
+        worker.outcome->run_wall_seconds[run - 1] = seconds_since(start);
     }
 }
 
@@ -925,15 +967,19 @@ void timed_run(int digits, pi_result *result, pi_progress_callback callback, voi
 
 void *benchmark_thread(void *cell) {
     app_state *state = *static_cast<app_state **>(cell);
-    auto *outcome = static_cast<benchmark_outcome *>(std::malloc(sizeof(benchmark_outcome)));
+    auto *outcome = static_cast<worker_outcome *>(std::malloc(sizeof(worker_outcome)));
     if (outcome) {
-        *outcome = benchmark_outcome{};
+        *outcome = worker_outcome{};
         outcome->state = state;
     }
     worker_context worker{state, outcome, 0};
     current_worker = &worker;
+    const gint64 start = g_get_monotonic_time();
     pi_calculate_5x8m_with(&state->result, progress_callback, state, timed_run,
                            outcome ? outcome->runs : nullptr, outcome ? outcome->checks : nullptr);
+    if (outcome) {
+        outcome->wall_seconds = seconds_since(start);
+    }
     current_worker = nullptr;
     // The runs first: the result's callback finds them in the state.
     if (outcome) {
@@ -984,16 +1030,12 @@ gboolean update_run_ui(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-// Kept for the window until its next START; a closed window's is dropped.
+// Kept for the window until its next START; a closed window's goes once the result is kept.
 gboolean update_outcome_ui(gpointer data) {
-    auto *outcome = static_cast<benchmark_outcome *>(data);
+    auto *outcome = static_cast<worker_outcome *>(data);
     app_state *state = outcome->state;
-    if (has_window(state)) {
-        std::free(state->outcome);
-        state->outcome = outcome;
-    } else {
-        std::free(outcome);
-    }
+    std::free(state->outcome);
+    state->outcome = outcome;
     return G_SOURCE_REMOVE;
 }
 
@@ -1016,6 +1058,11 @@ gboolean update_results_ui(gpointer data) {
     gtk_widget_queue_draw(state->drawing_area);
     announce_run(state);
     show_run_end(state);
+    keep_benchmark(state, state->outcome);
+    if (!has_window(state)) {
+        std::free(state->outcome);
+        state->outcome = nullptr;
+    }
     release_run_widgets(state);
     return G_SOURCE_REMOVE;
 }

@@ -30,13 +30,21 @@ typedef struct app_state {
     pi_result result;         /* written by the benchmark worker */
     system_info sysinfo;      /* probed once while the window is built */
     /* What the window says about runs, on the main thread only. */
-    GtkWidget *header_bar;             /* its subtitle: how the run goes, then when it ended */
-    GtkWidget *failure_dialog;         /* the last failure's message while it is shown */
-    struct benchmark_outcome *outcome; /* the last benchmark's runs; null during a run */
-    gint64 run_started_at;             /* monotonic time of START, in microseconds */
-    int32_t current_run;               /* 1 to pi_benchmark_runs while a benchmark runs */
-    guint clock_source;                /* the run's one-second clock; 0 when none */
+    GtkWidget *header_bar;          /* its subtitle: how the run goes, then when it ended */
+    GtkWidget *failure_dialog;      /* the last failure's message while it is shown */
+    struct worker_outcome *outcome; /* the last benchmark's runs; null during a run */
+    gint64 run_started_at;          /* monotonic time of START, in microseconds */
+    int32_t current_run;            /* 1 to pi_benchmark_runs while a benchmark runs */
+    guint clock_source;             /* the run's one-second clock; 0 when none */
+    struct window_results *results; /* the last benchmark's report, its save, the dialogs */
 } app_state;
+
+/* What a window keeps of its benchmarks beyond the state record (see window_results.h);
+ * activate makes one, which lives as long as the state. */
+struct window_results *window_results_new(void);
+void window_results_free(struct window_results *results);
+/* Saves of finished benchmarks, of every window, still on their way to the results store. */
+int window_saves_running(void);
 
 /* One progress report on its way from the worker to the main loop; allocated
  * by the worker with malloc, freed by update_progress_ui. */
@@ -56,15 +64,14 @@ typedef struct run_update {
  * pi_calculate_5x8m_with returns them) and wall-clock time. Allocated by the
  * worker with malloc and handed to update_outcome_ui, which keeps it in the
  * state until the next START frees it. */
-typedef struct benchmark_outcome {
+typedef struct worker_outcome {
     app_state *state;
     int32_t runs_done; /* runs the engine started; a wrong one ends the benchmark */
     pi_result runs[pi_benchmark_runs];
     pi_check checks[pi_benchmark_runs];
     double run_wall_seconds[pi_benchmark_runs];
     double wall_seconds; /* the whole benchmark */
-    gint64 finished_at;  /* real time, in microseconds since the epoch */
-} benchmark_outcome;
+} worker_outcome;
 
 /* Handler of the application's "activate" signal: builds and shows one window. */
 void activate(GtkApplication *app, gpointer user_data);
@@ -80,6 +87,9 @@ GtkWidget *add_system_row(GtkBox *panel, const char *caption, const char *value)
 /* Window handlers; the user data is the window's app_state. */
 void on_menu_button_clicked(GtkButton *button, gpointer user_data);
 void show_about_dialog(GtkMenuItem *item, gpointer user_data);
+/* The last benchmark's Details, and the History of the saved results. */
+void show_last_details(GtkMenuItem *item, gpointer user_data);
+void show_history(GtkMenuItem *item, gpointer user_data);
 gboolean on_draw(GtkWidget *widget, cairo_t *cr, gpointer user_data);
 gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
 gboolean on_button_release(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
