@@ -216,6 +216,9 @@ class MainWindow : public ::testing::Test {
     void TearDown() override {
         fake_engine::release(); // a run that a failed test left held
         run_until([] { return fake_engine::finished() == fake_engine::started(); });
+        // The last outcome's hand-over starts its save: let it, then wait for the save, which
+        // must not outlive the test's data directory.
+        run_until([] { return !gtk_events_pending(); });
         EXPECT_TRUE(saves_ended());
         if (window_) {
             gtk_widget_destroy(window_);
